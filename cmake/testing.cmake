@@ -1,0 +1,22 @@
+# GoogleTest: the system's prebuilt library natively; for Windows it is built from the source that
+# libgtest-dev ships, with the cross compiler.
+if(WIN32)
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # The source tree defines GTest::gtest and GTest::gtest_main itself.
+else()
+  find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+# pentrel_test(NAME SOURCES... LIBS ...): one test executable, each of its tests registered with ctest.
+function(pentrel_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gtest)
+  if(NOT WIN32)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${T_PROPERTIES})
+  endif()
+endfunction()

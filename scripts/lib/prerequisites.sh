@@ -1,0 +1,22 @@
+# Installs, with apt-get, whatever Debian 12 packages the build and the tests need and the machine
+# lacks. Sourced by scripts/test, scripts/demo and scripts/package.
+PENTREL_PACKAGES=(
+  cmake make g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 xvfb xauth imagemagick
+  socat srecord binutils zip valgrind python3
+)
+
+install_prerequisites() {
+  local missing=()
+  for package in "${PENTREL_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+      missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
+    "${missing[@]}" >/dev/null
+}

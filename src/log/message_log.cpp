@@ -1,0 +1,35 @@
+// The message log's storage and its writers.
+#include "log/message_log.h"
+
+MessageLogStore MessageLog;
+HWND LogWindow = nullptr;
+
+void InitMessageLog() {
+  MessageLog.writeIndex = 0;
+  MessageLog.displayIndex = 0;
+  for (auto& line : MessageLog.ring) {
+    for (char16_t& unit : line) unit = u' ';
+  }
+  MessageLog.lock = CreateMutexW(nullptr, FALSE, nullptr);
+}
+
+static void NotifyView(UINT message) {
+  if (LogWindow != nullptr) SendMessageW(LogWindow, message, 0, 1);
+}
+
+void LogMessageArgs(const char16_t* format, const FormatArg* args, size_t argCount) {
+  // The lock is held while the slot is filled as well as while the index advances: a repaint
+  // draws this slot as its top row, and must never show a line half written. Formatting is
+  // short and sends nothing, so the view never waits long, and never on a thread that waits for
+  // the view.
+  WaitForSingleObject(MessageLog.lock, INFINITE);
+  FormatLineArgs(MessageLog.ring[MessageLog.writeIndex], kLogLineWidth, format, args, argCount);
+  MessageLog.writeIndex = (MessageLog.writeIndex + 1) % kLogLines;
+  ReleaseMutex(MessageLog.lock);
+  NotifyView(WM_LOG_LINES);
+}
+
+void ShowProgressArgs(const char16_t* format, const FormatArg* args, size_t argCount) {
+  FormatLineArgs(MessageLog.progressLine, kLogLineWidth, format, args, argCount);
+  NotifyView(WM_PROGRESS_LINE);
+}

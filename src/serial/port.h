@@ -1,0 +1,16 @@
+// Opening a COM port for exclusive use with the bootloader's line settings (57600 8N1, no flow
+// control, DTR and RTS on, reads that return within 100 ms), and putting it back as it was.
+#pragma once
+
+#include "log/format.h"
+#include "platform/win32.h"
+
+// "\\.\NAME" into path, cut to 259 characters.
+void BuildPortPath(char16_t (&path)[kPathCapacity], const char16_t* name);
+
+// Opens and configures the port; copies its previous state and time-outs into the given storage
+// (either may be null). Returns INVALID_HANDLE_VALUE after logging why.
+HANDLE OpenPort(const char16_t* name, DCB* savedState, COMMTIMEOUTS* savedTimeouts);
+
+// Puts the saved state and time-outs back (each only if given) and closes the port.
+void RestorePort(HANDLE port, DCB* savedState, COMMTIMEOUTS* savedTimeouts);

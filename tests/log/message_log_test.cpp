@@ -1,0 +1,137 @@
+// The message log: fixed-width lines, the ring's wrap-around, notification of the view, and the
+// lock that keeps a repaint from seeing half-written lines.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log/message_log.h"
+#include "platform/view_window.h"
+
+namespace {
+
+std::u16string Slot(int index) {
+  return std::u16string(MessageLog.ring[index], kLogLineWidth);
+}
+
+std::u16string Padded(const std::u16string& text) {
+  return text + std::u16string(kLogLineWidth - text.size(), u' ');
+}
+
+class MessageLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (MessageLog.lock != nullptr) CloseHandle(MessageLog.lock);
+    InitMessageLog();
+    LogWindow = nullptr;
+  }
+};
+
+TEST_F(MessageLogTest, pads_every_line_to_64_characters_and_keeps_at_most_63_of_text) {
+  LogMessage(u"");
+  EXPECT_EQ(Slot(0), Padded(u""));
+  LogMessage(u"Checksum error, line %d", 7);
+  EXPECT_EQ(Slot(1), Padded(u"Checksum error, line 7"));
+  std::u16string text62(62, u'a'), text63(63, u'b'), text64(64, u'c'), text200(200, u'd');
+  LogMessage(u"%s", text62.c_str());
+  LogMessage(u"%s", text63.c_str());
+  LogMessage(u"%s", text64.c_str());
+  LogMessage(u"%s", text200.c_str());
+  EXPECT_EQ(Slot(2), text62 + u"  ");
+  EXPECT_EQ(Slot(3), text63 + u" ");
+  EXPECT_EQ(Slot(4), text64.substr(0, 63) + u" ");
+  EXPECT_EQ(Slot(5), text200.substr(0, 63) + u" ");
+}
+
+TEST_F(MessageLogTest, the_fifteenth_line_wraps_into_slot_zero) {
+  for (int i = 1; i <= 15; i++) LogMessage(u"line %d", i);
+  EXPECT_EQ(MessageLog.writeIndex, 1);
+  EXPECT_EQ(Slot(0), Padded(u"line 15"));
+  // Read from the write index on, as a repaint does, the window holds lines 2 to 15.
+  for (int r = 0; r < kLogLines; r++) {
+    std::string number = std::to_string(r + 2);
+    EXPECT_EQ(Slot((MessageLog.writeIndex + r) % kLogLines),
+              Padded(u"line " + std::u16string(number.begin(), number.end())));
+  }
+}
+
+TEST_F(MessageLogTest, fourteen_blank_lines_blank_the_log_and_turn_the_ring_once) {
+  for (int i = 0; i < 5; i++) LogMessage(u"old %d", i);
+  for (int i = 0; i < kLogLines; i++) LogMessage(u" ");
+  EXPECT_EQ(MessageLog.writeIndex, 5);
+  for (int i = 0; i < kLogLines; i++) EXPECT_EQ(Slot(i), Padded(u""));
+}
+
+TEST_F(MessageLogTest, progress_and_last_status_are_bounded_and_padded) {
+  ShowProgress(u"Verifying firmware image: %d%%  ", 78);
+  EXPECT_EQ(std::u16string(MessageLog.progressLine, kLogLineWidth),
+            Padded(u"Verifying firmware image: 78%  "));
+  ShowProgress(u"");
+  EXPECT_EQ(std::u16string(MessageLog.progressLine, kLogLineWidth), Padded(u""));
+  std::u16string text80(80, u's');
+  SetLastStatus(u"%s", text80.c_str());
+  EXPECT_EQ(std::u16string(MessageLog.lastStatus), text80.substr(0, 79));
+  SetLastStatus(u"");
+  EXPECT_EQ(MessageLog.lastStatus[0], u'\0');
+}
+
+// The view as the window would be: records what it was sent, and checks from another thread
+// that the log's lock is free while the message is handled.
+std::vector<UINT> received;
+bool lockWasFree = true;
+
+LRESULT CALLBACK RecordingView(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message < WM_USER) return 0;  // a real window's own traffic, such as WM_DESTROY
+  EXPECT_EQ(wParam, 0u);
+  EXPECT_EQ(lParam, 1);
+  received.push_back(message);
+  std::thread probe([] {
+    if (WaitForSingleObject(MessageLog.lock, 0) == WAIT_OBJECT_0) {
+      ReleaseMutex(MessageLog.lock);
+    } else {
+      lockWasFree = false;
+    }
+  });
+  probe.join();
+  if (message == WM_LOG_LINES) MessageLog.displayIndex = MessageLog.writeIndex;
+  return 0;
+}
+
+TEST_F(MessageLogTest, notifies_the_view_once_per_change_without_holding_the_lock) {
+  LogWindow = CreateViewWindow(RecordingView);
+  received.clear();
+  LogMessage(u"one");
+  ShowProgress(u"50%%");
+  SetLastStatus(u"Last Status: nobody is told");
+  LogMessage(u"two");
+  DestroyViewWindow(LogWindow);
+  LogWindow = nullptr;
+  EXPECT_EQ(received, (std::vector<UINT>{WM_LOG_LINES, WM_PROGRESS_LINE, WM_LOG_LINES}));
+  EXPECT_TRUE(lockWasFree);
+  EXPECT_EQ(MessageLog.displayIndex, 2);
+}
+
+TEST_F(MessageLogTest, a_repaint_under_the_lock_never_sees_a_half_written_line) {
+  std::atomic<bool> done{false};
+  std::u16string torn;
+  std::thread painter([&] {
+    while (!done) {
+      WaitForSingleObject(MessageLog.lock, INFINITE);
+      for (int r = 0; r < kLogLines && torn.empty(); r++) {
+        std::u16string row = Slot(r);
+        // Every line logged below is one repeated letter, padded; anything else is torn.
+        if (row.find_first_not_of(row[0]) < row.find(u' ') && row[0] != u' ') torn = row;
+      }
+      ReleaseMutex(MessageLog.lock);
+    }
+  });
+  std::u16string letters[2] = {std::u16string(60, u'x'), std::u16string(40, u'y')};
+  for (int i = 0; i < 20000; i++) LogMessage(u"%s", letters[i % 2].c_str());
+  done = true;
+  painter.join();
+  EXPECT_EQ(torn, u"");
+}
+
+}  // namespace

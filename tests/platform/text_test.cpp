@@ -1,0 +1,47 @@
+// UTF-16 helpers: bounded copies and exact UTF-8 conversion, surrogates included.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/text.h"
+
+namespace {
+
+TEST(Utf16ToUtf8, encodes_every_plane_and_replaces_lone_surrogates) {
+  char out[64];
+  ASSERT_TRUE(Utf16ToUtf8(u"A\u00e9\u20ac\xD83D\xDE00", out, sizeof out));
+  EXPECT_EQ(std::string(out), "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+  ASSERT_TRUE(Utf16ToUtf8(u"x\xD800y\xDC00", out, sizeof out));
+  EXPECT_EQ(std::string(out), "x\xEF\xBF\xBDy\xEF\xBF\xBD");
+}
+
+TEST(Utf16ToUtf8, refuses_what_does_not_fit_and_leaves_it_empty) {
+  char out[4];
+  EXPECT_TRUE(Utf16ToUtf8(u"abc", out, sizeof out));
+  EXPECT_FALSE(Utf16ToUtf8(u"\u20ac\u20ac", out, sizeof out));
+  EXPECT_EQ(out[0], '\0');
+}
+
+TEST(Utf8ToUtf16, decodes_pairs_and_replaces_malformed_sequences) {
+  char16_t out[32];
+  ASSERT_TRUE(Utf8ToUtf16("/dev/\xF0\x9F\x98\x80\xC3\xA9", out, 32));
+  EXPECT_EQ(std::u16string(out), u"/dev/\xD83D\xDE00\u00e9");
+  // A stray continuation byte, an overlong "/", an encoded surrogate, and a truncated sequence.
+  ASSERT_TRUE(Utf8ToUtf16("\x80|\xC0\xAF|\xED\xA0\x80|\xE2\x82", out, 32));
+  EXPECT_EQ(out[0], u'\xFFFD');
+  EXPECT_EQ(std::u16string(out).find(u'/'), std::u16string::npos);
+  EXPECT_FALSE(Utf8ToUtf16("\xF0\x9F\x98\x80", out, 2));
+  EXPECT_EQ(out[0], u'\0');
+}
+
+TEST(TextCopy, stays_within_capacity_and_terminates) {
+  char16_t out[4] = {u'#', u'#', u'#', u'#'};
+  EXPECT_EQ(TextCopy(out, 4, u"COM12"), 3u);
+  EXPECT_EQ(std::u16string(out), u"COM");
+  EXPECT_EQ(TextCopy(out, 0, u"x"), 0u);
+  EXPECT_TRUE(TextEqual(u"COM7", u"COM7"));
+  EXPECT_FALSE(TextEqual(u"com7", u"COM7"));
+  EXPECT_FALSE(TextEqual(u"COM7", u"COM70"));
+}
+
+}  // namespace
