@@ -10,10 +10,10 @@ LineClock MakeLineClock(unsigned long baud) {
 }
 
 SimClock::time_point LineClock::Arrive(SimClock::time_point readAt) {
-  lastArrival = std::max(readAt, lastArrival + byteTime);
+  lastArrival = std::max(readAt, lastArrival) + byteTime;
   return lastArrival;
 }
 
 SimClock::time_point LineClock::NextDeparture(SimClock::time_point notBefore) const {
-  return std::max(notBefore, lastDeparture + byteTime);
+  return std::max(notBefore, lastDeparture) + byteTime;
 }

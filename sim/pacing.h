@@ -11,12 +11,12 @@ struct LineClock {
   SimClock::time_point lastArrival{};
   SimClock::time_point lastDeparture{};
 
-  // The arrival time of one byte read at `readAt`: no earlier than the previous byte plus one
-  // byte time, since the line cannot carry them faster.
+  // The time one byte read at `readAt` has fully crossed the line: one byte time after it was
+  // read or after the previous byte arrived, whichever is later.
   SimClock::time_point Arrive(SimClock::time_point readAt);
 
-  // The departure time of our next byte, which may not leave before `notBefore` nor before the
-  // previous one has left the line.
+  // When our next byte may be handed to the tool: one byte time after `notBefore` or after the
+  // previous byte, whichever is later, so that it is seen only once it could have crossed.
   SimClock::time_point NextDeparture(SimClock::time_point notBefore) const;
   void Departed(SimClock::time_point at) { lastDeparture = at; }
 };
