@@ -134,9 +134,11 @@ TEST_F(LoadHexFileTest, refuses_records_shorter_than_their_byte_count_calls_for)
   std::string tooLong = Record(0, 0x0000, Counting(45));  // 101 characters: two reads
   std::string withNul = whole;
   withNul[12] = '\0';
+  // Without its checksum this one would add up to 0 if the missing digits were read as zeros.
+  std::string sumsToZero = Record(0, 0x0000, {0xFF}).substr(0, 11);
   for (const std::string& record :
        {whole.substr(0, whole.size() - 2), whole.substr(0, whole.size() - 1),
-        whole.substr(0, 9), std::string(":"), tooLong, withNul}) {
+        whole.substr(0, 9), std::string(":"), tooLong, withNul, sumsToZero}) {
     SetUp();
     EXPECT_EQ(Load(Lines({Upper(0x1D00), record, Record(0, 0x40, {1})})), -1) << record;
     EXPECT_EQ(Logged(), (Logs{u"Checksum error, line 1", kNotValidLine})) << record;
