@@ -1,6 +1,8 @@
 // Line reads over a file, in fixed chunks held in static storage.
 #include "image/hex_line_reader.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr size_t kChunkSize = 64 * 1024;
@@ -16,9 +18,8 @@ struct HexLineSource {
 
 HexLineSource source;
 
-// Refills the chunk when it is used up; false when the file is exhausted.
-bool HaveByte() {
-  if (source.next < source.end) return true;
+// Reads the next chunk once the last one is used up; false when the file is exhausted.
+bool Refill() {
   if (source.atEnd) return false;
   source.next = 0;
   source.end = fread(source.chunk, 1, kChunkSize, source.file);
@@ -30,6 +31,8 @@ bool HaveByte() {
   return true;
 }
 
+inline bool HaveByte() { return source.next < source.end || Refill(); }
+
 // The next character as a read delivers it, with CR LF joined into '\n'; -1 at the end.
 int NextCharacter() {
   if (!HaveByte()) return -1;
@@ -39,6 +42,19 @@ int NextCharacter() {
     c = '\n';
   }
   return c;
+}
+
+// Copies characters up to the next CR or LF, at most room of them and no further than the
+// chunk holds; returns how many were copied.
+int CopyPlainCharacters(char* out, int room) {
+  size_t available = source.end - source.next;
+  size_t limit = available < static_cast<size_t>(room) ? available : room;
+  const unsigned char* from = source.chunk + source.next;
+  size_t n = 0;
+  while (n < limit && from[n] != '\n' && from[n] != '\r') n++;
+  memcpy(out, from, n);
+  source.next += n;
+  return static_cast<int>(n);
 }
 
 }  // namespace
@@ -54,9 +70,10 @@ void BeginHexLines(FILE* file) {
 
 int ReadHexLine(char (&line)[kHexLineCapacity]) {
   int length = 0;
-  while (length < kHexLineCapacity - 1) {
-    int c = NextCharacter();
-    if (c < 0) break;
+  while (length < kHexLineCapacity - 1 && HaveByte()) {
+    length += CopyPlainCharacters(line + length, kHexLineCapacity - 1 - length);
+    if (length == kHexLineCapacity - 1 || source.next == source.end) continue;
+    int c = NextCharacter();  // a CR or LF: the line may end here
     line[length++] = static_cast<char>(c);
     if (c == '\n') break;
   }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "image/firmware_image.h"
+#include "image/hex_digits.h"
 #include "image/hex_line_reader.h"
 #include "log/message_log.h"
 #include "platform/file_open.h"
@@ -36,6 +37,13 @@ struct HexLoad {
   int32_t line;     // reads so far; messages number them from 0
 };
 
+// A record's bytes after the colon: byte count, address (2), type, data, checksum.
+struct Record {
+  uint8_t bytes[kHexLineCapacity / 2];
+  uint32_t count;  // data bytes
+};
+constexpr int kFieldBytes = 4;  // byte count, address, type
+
 // Characters of the record itself: up to the line end, or to a NUL, which ends the text read.
 int RecordLength(const char* line, int length) {
   int n = 0;
@@ -43,48 +51,58 @@ int RecordLength(const char* line, int length) {
   return n;
 }
 
-uint32_t RecordByte(const char* line, uint32_t index) {
-  return ParseHexField(line + kCountAt + 2 * index, 2);
+// Decodes the record in line, which the byte count says has count data bytes. False when the
+// read holds fewer characters than that calls for (cut off, or too long for one read): such a
+// record cannot be checked, so nothing beyond what was read is looked at.
+bool DecodeRecord(const char* line, int length, uint32_t count, Record& record) {
+  uint32_t needed = kDataAt + 2 * count + 2;
+  if (static_cast<uint32_t>(RecordLength(line, length)) < needed) return false;
+  record.count = count;
+  for (uint32_t i = 0; i < count + kFieldBytes + 1; i++) {
+    record.bytes[i] = HexByteAt(line + kCountAt + 2 * i);
+  }
+  return true;
 }
 
 // The byte count, address, type, data and checksum bytes add up to 0 in 8 bits.
-bool ChecksumHolds(const char* line, uint32_t count) {
+bool ChecksumHolds(const Record& record) {
   uint8_t sum = 0;
-  for (uint32_t i = 0; i < count + 5; i++) sum = static_cast<uint8_t>(sum + RecordByte(line, i));
+  for (uint32_t i = 0; i < record.count + kFieldBytes + 1; i++) {
+    sum = static_cast<uint8_t>(sum + record.bytes[i]);
+  }
   return sum == 0;
 }
 
 // Stores a data record that lies in the image's window. Bytes past the image's end are dropped,
 // like every byte outside the image, so highestEnd never reaches beyond the image.
-void StoreData(const char* line, uint32_t upper, uint32_t count) {
+void StoreData(const Record& record, uint32_t upper) {
   if (upper - kFirstUpper > kUpperSpan) return;
-  uint32_t base = upper * 0x10000 + ParseHexField(line + kAddressAt, 4);
+  uint32_t base = upper * 0x10000 + (record.bytes[1] << 8 | record.bytes[2]);
   uint32_t offset = base - kImageBase;
-  uint32_t kept = count < kImageSize - offset ? count : kImageSize - offset;
-  for (uint32_t i = 0; i < kept; i++) {
-    FirmwareImage.bytes[offset + i] = static_cast<uint8_t>(RecordByte(line, 4 + i));
-  }
+  uint32_t kept = record.count < kImageSize - offset ? record.count : kImageSize - offset;
+  memcpy(FirmwareImage.bytes + offset, record.bytes + kFieldBytes, kept);
   if (base + kept > FirmwareImage.highestEnd) FirmwareImage.highestEnd = base + kept;
 }
 
-// Acts on one read. A record too short for its byte count (cut off, or too long for one read)
-// cannot be checked, so it is refused like a record whose checksum is wrong.
+// Acts on one read. A record too short for its byte count is refused like a record whose
+// checksum is wrong: either way its contents cannot be trusted.
 LineOutcome HandleLine(const char* line, int length, HexLoad& load) {
+  static Record record;
   if (line[0] != ':') return LineOutcome::Continue;
   uint32_t count = ParseHexField(line + kCountAt, 2);
   uint32_t type = ParseHexField(line + kTypeAt, 2);
-  uint32_t needed = kDataAt + 2 * count + 2;
-  if (static_cast<uint32_t>(RecordLength(line, length)) < needed || !ChecksumHolds(line, count)) {
+  if (!DecodeRecord(line, length, count, record) || !ChecksumHolds(record)) {
     LogMessage(u"Checksum error, line %d", load.line);
     return LineOutcome::Refused;
   }
   switch (type) {
     case kTypeData:
-      StoreData(line, load.upper, count);
+      StoreData(record, load.upper);
       return LineOutcome::Continue;
     case kTypeEndOfFile:
       return LineOutcome::EndOfFile;
     case kTypeUpperAddress:
+      // Taken from the characters as they stand, whatever the byte count says.
       load.upper = ParseHexField(line + kDataAt, 4);
       return LineOutcome::Continue;
     default:

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,9 @@ namespace {
 
 // Every read of contents, in order, line ends included.
 std::vector<std::string> Reads(const std::string& contents) {
-  std::filesystem::path path = std::filesystem::temp_directory_path() / "pentrel-reads.txt";
+  // ctest runs each test in a process of its own, side by side: every file gets its own name.
+  std::filesystem::path path = std::filesystem::temp_directory_path() /
+                               ("pentrel-reads-" + std::to_string(std::random_device()()));
   std::ofstream(path, std::ios::binary) << contents;
   FILE* file = std::fopen(path.string().c_str(), "rb");
   EXPECT_NE(file, nullptr);
