@@ -17,7 +17,6 @@ namespace {
 
 // Character positions of a record's fields, after the ':' at position 0.
 constexpr int kCountAt = 1;
-constexpr int kAddressAt = 3;
 constexpr int kTypeAt = 7;
 constexpr int kDataAt = 9;
 
@@ -37,7 +36,7 @@ struct HexLoad {
   int32_t line;     // reads so far; messages number them from 0
 };
 
-// A record's bytes after the colon: byte count, address (2), type, data, checksum.
+// A record's bytes after the colon: byte count, address (high, low), type, data, checksum.
 struct Record {
   uint8_t bytes[kHexLineCapacity / 2];
   uint32_t count;  // data bytes
@@ -160,6 +159,8 @@ int LoadHexFile() {
     SetLastStatus(u"Last Status: Unable to read input file.");
     return -1;
   }
-  if (!accepted || FirmwareImage.highestEnd == 0) return RefuseFile();
+  // An image must hold at least one byte: empty records alone at the image's start leave
+  // highestEnd at the base address, which is as empty as 0.
+  if (!accepted || FirmwareImage.highestEnd <= kImageBase) return RefuseFile();
   return 0;
 }

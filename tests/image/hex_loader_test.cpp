@@ -120,6 +120,12 @@ TEST_F(LoadHexFileTest, stops_at_the_end_of_file_record_and_does_without_one) {
   EXPECT_EQ(Logged(), Logs{kNotValidLine});
 }
 
+TEST_F(LoadHexFileTest, refuses_a_file_whose_only_record_in_the_image_is_empty_at_its_start) {
+  EXPECT_EQ(Load(Lines({Upper(0x1D00), Record(0, 0x0000, {}), EndOfFile()})), -1);
+  EXPECT_EQ(Logged(), Logs{kNotValidLine});
+  EXPECT_EQ(LastStatus(), kNotValidStatus);
+}
+
 TEST_F(LoadHexFileTest, takes_a_44_byte_record_whose_line_end_comes_as_a_read_of_its_own) {
   std::string longest = Record(0, 0x0100, Counting(44, 0x80));
   ASSERT_EQ(longest.size(), 99u);
