@@ -76,9 +76,10 @@ TEST_F(LoadHexFileTest, skips_records_outside_the_image_but_still_checks_them) {
 }
 
 TEST_F(LoadHexFileTest, counts_skipped_lines_and_numbers_lines_from_zero) {
-  std::string file = "\n" + std::string(" ") + Record(0, 0, {1}) + "\n" +
-                     Lines({"; comment", Upper(0x1D00), BadChecksum(Record(0, 0, {9})),
-                            Record(0, 0x10, {7})});
+  std::string spaced = " ";
+  spaced += Record(0, 0, {1});
+  std::string file = Lines({"", spaced, "; comment", Upper(0x1D00),
+                            BadChecksum(Record(0, 0, {9})), Record(0, 0x10, {7})});
   EXPECT_EQ(Load(file), -1);
   EXPECT_EQ(Logged(), (Logs{u"Checksum error, line 4", kNotValidLine}));
   EXPECT_EQ(LastStatus(), kNotValidStatus);
