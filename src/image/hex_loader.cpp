@@ -86,7 +86,7 @@ void StoreData(const Record& record, uint32_t upper) {
 // Acts on one read. A record too short for its byte count is refused like a record whose
 // checksum is wrong: either way its contents cannot be trusted.
 LineOutcome HandleLine(const char* line, int length, HexLoad& load) {
-  static Record record;
+  Record record;
   if (line[0] != ':') return LineOutcome::Continue;
   uint32_t count = ParseHexField(line + kCountAt, 2);
   uint32_t type = ParseHexField(line + kTypeAt, 2);
