@@ -187,6 +187,14 @@ Bytes RunTest::StopSim(SimDevice& device) {
   return Bytes(std::istreambuf_iterator<char>(dump), std::istreambuf_iterator<char>());
 }
 
+void RunTest::KillSim(SimDevice& device) {
+  kill(device.pid, SIGKILL);
+  int status;
+  waitpid(device.pid, &status, 0);
+  close(device.output);
+  device.pid = -1;
+}
+
 std::vector<std::string> RunTest::TraceOf(const SimDevice& device) {
   std::ifstream trace(device.tracePath);
   std::vector<std::string> lines;

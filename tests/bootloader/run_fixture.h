@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -49,6 +50,9 @@ class RunTest : public ::testing::Test {
   // Stops the device and returns its flash.
   Bytes StopSim(SimDevice& device);
 
+  // Pulls the plug: the device vanishes at once, and its port with it.
+  void KillSim(SimDevice& device);
+
   // The commands the device received, one trace line each, as melor-sim writes them.
   std::vector<std::string> TraceOf(const SimDevice& device);
 
@@ -63,5 +67,5 @@ class RunTest : public ::testing::Test {
   bool PortIsFree(const std::string& comName);
 
   std::string folder_;
-  std::vector<SimDevice> devices_;
+  std::deque<SimDevice> devices_;  // a deque: references stay valid as devices are added
 };

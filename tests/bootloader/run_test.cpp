@@ -186,3 +186,151 @@ TEST_F(RunTest, closing_the_program_before_finalizing_ends_the_thread_without_fi
 }
 
 }  // namespace
+
+namespace {
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
+// A run whose device vanishes when the given line is logged: the next command cannot be sent.
+class VanishingDeviceTest : public RunTest {
+ protected:
+  RunOutcome RunUntilVanishedAt(const std::string& trigger, size_t imageSize = 1000) {
+    std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(imageSize, 20)));
+    SimDevice& device = StartSim("COM1");
+    return Run(hex, "COM1", [this, &device, trigger](const std::string& line) {
+      if (StartsWith(line, trigger)) KillSim(device);
+    });
+  }
+};
+
+TEST_F(VanishingDeviceTest, each_command_that_cannot_be_sent_ends_the_run_with_its_own_words) {
+  struct Case {
+    std::string trigger, line, lastStatus;
+  } cases[] = {
+      {"bootloader v", "COM error sending data", "Last Status: COM error sending data."},
+      {"Sending firmware image: done.", "COM error sending read command",
+       "Last Status: COM error sending read command."},
+      {"Finalizing...", "COM error sending verify command",
+       "Last Status: COM error sending final command."},
+  };
+  for (const Case& c : cases) {
+    RunOutcome run = RunUntilVanishedAt(c.trigger);
+    Lines lines = run.RunLines();
+    ASSERT_GE(lines.size(), 2u) << c.trigger;
+    EXPECT_TRUE(StartsWith(lines[lines.size() - 2], "SendPacket failed with error ")) << c.trigger;
+    EXPECT_EQ(lines.back(), c.line);
+    EXPECT_EQ(run.lastStatus, c.lastStatus);
+    EXPECT_TRUE(run.showSetupSent);
+  }
+}
+
+TEST_F(VanishingDeviceTest, a_close_command_that_cannot_be_sent_leaves_the_success_standing) {
+  RunOutcome run = RunUntilVanishedAt("MELOR Firmware image successfully programmed.");
+  Lines lines = run.RunLines();
+  EXPECT_EQ(lines[lines.size() - 2], "MELOR Firmware image successfully programmed.");
+  EXPECT_TRUE(StartsWith(lines.back(), "SendPacket failed with error "));
+  EXPECT_EQ(run.lastStatus, "Last Status: MELOR successfully programmed.");
+}
+
+TEST_F(RunTest, a_port_whose_query_cannot_be_sent_is_dropped_while_the_others_go_on) {
+  std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(64, 21)));
+  SimDevice& first = StartSim("COM1", {"--answer-after", "1000"});
+  SimDevice& second = StartSim("COM2", {"--answer-after", "5"});
+
+  int logged = 0;
+  RunOutcome run = Run(hex, "probe all", [&](const std::string& line) {
+    if (++logged > 14 && line.empty()) KillSim(first);  // at the reset prompt, attempt 4
+  });
+
+  Lines lines = run.RunLines();
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[0], "");
+  EXPECT_TRUE(StartsWith(lines[1], "SendPacket failed with error "));
+  EXPECT_EQ(lines[2], "Found MELOR device on COM2");
+  EXPECT_EQ(run.lastStatus, "Last Status: MELOR successfully programmed.");
+  size_t queriesToSecond = 0;
+  for (const std::string& line : TraceOf(second)) {
+    queriesToSecond += StartsWith(line, "rx ") && line.find("cmd=query") != std::string::npos;
+  }
+  EXPECT_EQ(queriesToSecond, 6u);
+}
+
+TEST_F(RunTest, replies_the_run_cannot_accept_end_it_with_the_step_s_words) {
+  struct Case {
+    std::vector<std::string> options;
+    std::string line, lastStatus;
+  } cases[] = {
+      {{"--fault", "no-reply@program:2"}, "Timeout waiting for response to program command",
+       "Last Status: Timeout error waiting for program response."},
+      {{"--fault", "bad-echo@program:1"}, "Timeout waiting for response to program command",
+       "Last Status: Timeout error waiting for program response."},
+      {{"--fault", "bad-echo@read:2"}, "Timeout waiting for response to read command",
+       "Last Status: Timeout error waiting for response to read."},
+      {{"--fault", "bad-checksum@read:1"}, "Timeout waiting for response to read command",
+       "Last Status: Timeout error waiting for response to read."},
+      {{"--fault", "no-reply@final:1"}, "Invalid response to verify command 0 -1",
+       "Last Status: Unexpected response from MELOR"},
+      {{"--fault", "bad-echo@final:1"}, "Invalid response to verify command 2 9",
+       "Last Status: Unexpected response from MELOR"},
+  };
+  std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(1500, 22)));
+  int port = 1;
+  for (const Case& c : cases) {
+    std::string name = "COM" + std::to_string(port++);
+    StartSim(name, c.options);
+    RunOutcome run = Run(hex, name);
+    EXPECT_EQ(run.RunLines().back(), c.line) << c.options[1];
+    EXPECT_EQ(run.lastStatus, c.lastStatus) << c.options[1];
+    EXPECT_TRUE(run.showSetupSent);
+    EXPECT_TRUE(PortIsFree(name)) << c.options[1];
+  }
+}
+
+TEST_F(RunTest, a_byte_the_device_holds_wrongly_is_named_with_its_place_and_both_values) {
+  Bytes image = PseudoRandomBytes(1024, 23);
+  std::string hex = WriteFile("image.hex", HexFileFor(image));
+  StartSim("COM1", {"--fault", "bad-data@read:2"});
+
+  RunOutcome run = Run(hex, "COM1");
+
+  // The device flips the lowest bit of the last byte of the second chunk, index 0x1ff.
+  char expected[64];
+  snprintf(expected, sizeof expected, "Verify error (1ff) %02x %02x", image[1023] ^ 1, image[1023]);
+  EXPECT_EQ(run.RunLines().back(), expected);
+  EXPECT_EQ(run.lastStatus, "Last Status: Verify error.");
+  EXPECT_TRUE(PortIsFree("COM1"));
+}
+
+TEST_F(RunTest, an_erased_chunk_travels_as_a_blank_command_and_is_still_read_back_whole) {
+  Bytes image = PseudoRandomBytes(1536, 24);
+  std::fill(image.begin() + 512, image.begin() + 1024, 0xFF);
+  std::string hex = WriteFile("image.hex", HexFileFor(image));
+  SimDevice& device = StartSim("COM1");
+
+  RunOutcome run = Run(hex, "COM1");
+
+  ASSERT_EQ(run.lastStatus, "Last Status: MELOR successfully programmed.");
+  Lines received;
+  for (const std::string& line : TraceOf(device)) {
+    if (StartsWith(line, "rx ")) received.push_back(line.substr(0, line.find(" at=")));
+  }
+  Lines expected = {
+      "rx n=1 cmd=query code=0x09 len=3",
+      "rx n=2 cmd=program code=0x02 len=520 words=128 addr=0x9d000000",
+      "rx n=3 cmd=blank code=0x22 len=8 words=128 addr=0x9d000200",
+      "rx n=4 cmd=program code=0x02 len=520 words=128 addr=0x9d000400",
+      // The 4 bytes past the data's end are erased too: a blank chunk of one word.
+      "rx n=5 cmd=blank code=0x22 len=8 words=1 addr=0x9d000600",
+      "rx n=6 cmd=read code=0x01 len=8 words=128 addr=0x9d000000",
+      "rx n=7 cmd=read code=0x01 len=8 words=128 addr=0x9d000200",
+      "rx n=8 cmd=read code=0x01 len=8 words=128 addr=0x9d000400",
+      "rx n=9 cmd=read code=0x01 len=8 words=1 addr=0x9d000600",
+      "rx n=10 cmd=final code=0x08 len=8 image=0x00000604",
+      "rx n=11 cmd=close code=0x00 len=6",
+  };
+  EXPECT_EQ(received, expected);
+}
+
+}  // namespace
