@@ -61,7 +61,7 @@ TEST_F(SerialWine, OpenPort_applies_the_line_settings_and_RestorePort_puts_the_o
   COMMTIMEOUTS savedTimeouts;
   HANDLE port = OpenPort(name.c_str(), &saved, &savedTimeouts);
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(memcmp(&saved, &before.dcb, sizeof saved), 0);
+  EXPECT_EQ(testing::PrintToString(saved), testing::PrintToString(before.dcb));
   EXPECT_EQ(memcmp(&savedTimeouts, &before.timeouts, sizeof savedTimeouts), 0);
   DCB now{};
   now.DCBlength = sizeof now;
@@ -69,6 +69,8 @@ TEST_F(SerialWine, OpenPort_applies_the_line_settings_and_RestorePort_puts_the_o
   ASSERT_TRUE(GetCommState(port, &now));
   ASSERT_TRUE(GetCommTimeouts(port, &timeouts));
   EXPECT_EQ(now.BaudRate, 57600u);
+  // The low 15 bits are 0x1091; Wine does not report fTXContinueOnXoff (0x80), so it is not read.
+  EXPECT_EQ(FlagWord(now) & 0x7F7F, 0x1011u);
   EXPECT_EQ(now.ByteSize, 8);
   EXPECT_EQ(now.Parity, NOPARITY);
   EXPECT_EQ(now.StopBits, ONESTOPBIT);
@@ -83,8 +85,7 @@ TEST_F(SerialWine, OpenPort_applies_the_line_settings_and_RestorePort_puts_the_o
   RestorePort(port, &saved, &savedTimeouts);
 
   State after = CurrentState(name);
-  EXPECT_EQ(after.dcb.BaudRate, before.dcb.BaudRate);
-  EXPECT_EQ(FlagWord(after.dcb), FlagWord(before.dcb));
+  EXPECT_EQ(testing::PrintToString(after.dcb), testing::PrintToString(before.dcb));
   EXPECT_EQ(memcmp(&after.timeouts, &before.timeouts, sizeof after.timeouts), 0);
   EXPECT_TRUE(log.Lines().empty());
 }
