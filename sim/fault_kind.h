@@ -26,20 +26,15 @@ struct FaultKindInfo {
 inline constexpr FaultKindInfo kFaultKinds[] = {
     {FaultKind::BadChecksum, "bad-checksum", "the reply frame's checksum byte is one too high"},
     {FaultKind::BadEcho, "bad-echo",
-     "a read reply echoes an address 4 above the one asked; any other reply has bit 0 of byte 0 "
-     "flipped"},
-    {FaultKind::BadData, "bad-data",
-     "the last read-back byte of a read reply has bit 0 flipped (read replies only)"},
+     "a read reply echoes the address + 4; any other reply gets byte 0 ^ 0x01"},
+    {FaultKind::BadData, "bad-data", "the last byte a read reply returns gets ^ 0x01 (reads only)"},
     {FaultKind::NoReply, "no-reply", "the command is carried out but no reply is sent"},
     {FaultKind::Dribble, "dribble", "the reply is written one byte at a time, --gap-ms apart"},
-    {FaultKind::Garbage, "garbage",
-     "8 junk bytes (00 ff 13 37 a5 5a 42 ee) are written before the reply frame"},
+    {FaultKind::Garbage, "garbage", "the bytes 00 ff 13 37 a5 5a 42 ee go out before the frame"},
     {FaultKind::StraySync, "stray-sync",
-     "an unescaped 0x55 is written in the middle of the reply frame (before the checksum of a "
-     "1-byte reply)"},
+     "an unescaped 0x55 mid-frame (before the checksum of a 1-byte reply)"},
     {FaultKind::Late, "late", "the reply is written --late-ms after the command arrived"},
-    {FaultKind::HangUp, "hang-up",
-     "instead of replying, the pty is closed and melor-sim ends (exit status 0)"},
+    {FaultKind::HangUp, "hang-up", "no reply: the pty is closed and melor-sim ends (status 0)"},
 };
 
 inline std::string_view FaultKindName(FaultKind kind) {

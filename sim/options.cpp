@@ -201,6 +201,21 @@ Fault kinds:
     text += std::string(info.help) + "\n";
   }
   text += R"(
+Replies: query -> flash size (4 bytes, little-endian), major, minor, device id, 5 zero
+bytes; program and blank -> the command's code (02 or 22); read -> the 8 header bytes and
+the flash bytes; final -> 08 and the --final byte; close -> nothing. A command that is
+malformed or reaches outside the flash gets the single byte 15. Flash sits at 0x9D000000,
+erased to ff at start. N in --fault counts every frame whose checksum holds, refused
+and ignored commands included.
+
+Trace lines: an event and key=value fields; at= is milliseconds since start:
+  rx n=N cmd=CMD code=0xCC len=L [words=W addr=0xAAAAAAAA | image=0xIIIIIIII]
+  tx n=N cmd=CMD code=0xCC len=L wire=BYTES [fault=KIND,...] [refused=WHY]
+  silent n=N cmd=CMD reason=answer-after|no-answer-due|fault [fault=no-reply]
+  hangup n=N cmd=CMD fault=hang-up
+  ignored reason=bad-checksum|empty|overflow len=STORED
+  link state=up|down
+
 Exit status: 0 after a normal end (signal, --timeout, hang-up fault), 1 when the terminal,
 link, trace or dump cannot be made, 2 for a bad command line.
 

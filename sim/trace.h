@@ -6,7 +6,8 @@
 //   rx n=9 cmd=final code=0x08 len=8 image=0x00000104 at=20.001
 //   tx n=3 cmd=read code=0x01 len=520 wire=531 fault=bad-data at=12.350
 //   tx n=4 cmd=program code=0x15 len=1 wire=7 refused=out-of-flash at=13.000
-//   silent n=1 cmd=query reason=answer-after at=0.512
+//   silent n=1 cmd=query reason=answer-after at=0.512     (also no-answer-due, fault)
+//   hangup n=7 cmd=program fault=hang-up at=30.100
 //   ignored reason=bad-checksum len=4 at=1.000
 //   link state=up at=0.020
 // n counts the commands received, from 1; len is a payload length; wire the reply's bytes on the

@@ -64,16 +64,24 @@ HANDLE OpenPort(const char16_t* name, DCB* savedState, COMMTIMEOUTS* savedTimeou
     LogMessage(u"Unable to open %s (%d)", name, static_cast<int32_t>(GetLastError()));
     return INVALID_HANDLE_VALUE;
   }
-  DCB state;
-  if (!GetCommState(port, &state)) return GiveUp(port, u"Unable to get %s configuration (%d)", name);
+  // Win32 asks for the length to be set; fields it leaves alone then read as zero, not garbage.
+  DCB state{};
+  state.DCBlength = sizeof(DCB);
+  if (!GetCommState(port, &state)) {
+    return GiveUp(port, u"Unable to get %s configuration (%d)", name);
+  }
   if (savedState != nullptr) *savedState = state;
   ApplyLineSettings(state);
   if (!SetCommState(port, &state)) return GiveUp(port, u"Unable to configure %s (%d)", name);
-  COMMTIMEOUTS timeouts;
-  if (!GetCommTimeouts(port, &timeouts)) return GiveUp(port, u"Unable to get %s timeouts (%d)", name);
+  COMMTIMEOUTS timeouts{};
+  if (!GetCommTimeouts(port, &timeouts)) {
+    return GiveUp(port, u"Unable to get %s timeouts (%d)", name);
+  }
   if (savedTimeouts != nullptr) *savedTimeouts = timeouts;
   timeouts = BootloaderTimeouts();
-  if (!SetCommTimeouts(port, &timeouts)) return GiveUp(port, u"Unable to set %s timeouts (%d)", name);
+  if (!SetCommTimeouts(port, &timeouts)) {
+    return GiveUp(port, u"Unable to set %s timeouts (%d)", name);
+  }
   return port;
 }
 

@@ -29,6 +29,15 @@ HANDLE OpenRaw(const char16_t* path) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// The state and time-outs a newly opened handle finds on COM5.
+void ReadBack(DCB& state, COMMTIMEOUTS& timeouts) {
+  HANDLE port = OpenRaw(u"\\\\.\\COM5");
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(GetCommState(port, &state));
+  EXPECT_TRUE(GetCommTimeouts(port, &timeouts));
+  CloseHandle(port);
+}
+
 // Sets the port up as some other program might have left it, reserved bits and all.
 void LeaveOddlySetUp(DCB& state, COMMTIMEOUTS& timeouts) {
   HANDLE port = OpenRaw(u"\\\\.\\COM5");
@@ -105,13 +114,9 @@ TEST_F(OpenPortTest, applies_the_bootloader_line_settings_and_RestorePort_puts_b
   EXPECT_EQ(t.c_oflag & OPOST, 0u);
 
   RestorePort(port, &saved, &savedTimeouts);
-  HANDLE again = OpenRaw(u"\\\\.\\COM5");
-  ASSERT_NE(again, INVALID_HANDLE_VALUE);
   DCB after;
   COMMTIMEOUTS afterTimeouts;
-  ASSERT_TRUE(GetCommState(again, &after));
-  ASSERT_TRUE(GetCommTimeouts(again, &afterTimeouts));
-  CloseHandle(again);
+  ReadBack(after, afterTimeouts);
   EXPECT_TRUE(SameBytes(after, before));
   EXPECT_TRUE(SameBytes(afterTimeouts, beforeTimeouts));
   EXPECT_TRUE(log.Lines().empty());
@@ -139,13 +144,9 @@ TEST_F(OpenPortTest, without_saved_copies_RestorePort_only_closes) {
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
   RestorePort(port, nullptr, nullptr);
   EXPECT_EQ(TestPortOpen(u"COM5"), 0);  // given back
-  HANDLE again = OpenRaw(u"\\\\.\\COM5");
-  ASSERT_NE(again, INVALID_HANDLE_VALUE);
   DCB state;
   COMMTIMEOUTS timeouts;
-  ASSERT_TRUE(GetCommState(again, &state));
-  ASSERT_TRUE(GetCommTimeouts(again, &timeouts));
-  CloseHandle(again);
+  ReadBack(state, timeouts);
   EXPECT_EQ(state.BaudRate, 57600u);
   EXPECT_TRUE(SameBytes(timeouts, COMMTIMEOUTS{0, 1, 60, 1, 10}));
 }

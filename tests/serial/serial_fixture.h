@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "log_capture.h"
 #include "platform/win32.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -47,17 +48,6 @@ struct DosDeviceFolder {
   void Link(const std::string& name, const std::string& target) const;
   // Names in the folder's own order, as the directory lists them.
   std::vector<std::string> Names() const;
-};
-
-// Records every line logged while it lives, through a view window as the real log window gets them.
-struct LogCapture {
-  LogCapture();
-  ~LogCapture();
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
-
-  // The lines logged so far, trailing spaces trimmed.
-  std::vector<std::u16string> Lines() const;
 };
 
 // A test with a COM5 on a fresh pty pair and the log recorded.
