@@ -133,7 +133,11 @@ void Finalize() {
     Fail(u"COM error sending verify command", u"Last Status: COM error sending final command.");
     return;
   }
-  switch (ClassifyFinalReply(reply, replyLength)) {
+  // The verdict is the one reply whose bytes are taken on trust beyond its code; a frame that
+  // failed its checksum may carry a changed verdict, so it counts as no valid reply at all.
+  FinalVerdict verdict = ClassifyFinalReply(reply, replyLength);
+  if (reply != nullptr && LastFrameFailedChecksum()) verdict = FinalVerdict::Invalid;
+  switch (verdict) {
     case FinalVerdict::Invalid:
       // -1 stands for the byte when no reply byte came at all.
       LogMessage(u"Invalid response to verify command %d %d", replyLength,
