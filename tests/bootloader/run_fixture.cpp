@@ -179,23 +179,22 @@ SimDevice& RunTest::StartSim(const std::string& comName, const std::vector<std::
   return devices_.back();
 }
 
-Bytes RunTest::StopSim(SimDevice& device) {
-  kill(device.pid, SIGTERM);
+// Signals the device and reaps it.
+static void EndSim(SimDevice& device, int signal) {
+  kill(device.pid, signal);
   int status;
   waitpid(device.pid, &status, 0);
   close(device.output);
   device.pid = -1;
+}
+
+Bytes RunTest::StopSim(SimDevice& device) {
+  EndSim(device, SIGTERM);
   std::ifstream dump(device.dumpPath, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(dump), std::istreambuf_iterator<char>());
 }
 
-void RunTest::KillSim(SimDevice& device) {
-  kill(device.pid, SIGKILL);
-  int status;
-  waitpid(device.pid, &status, 0);
-  close(device.output);
-  device.pid = -1;
-}
+void RunTest::KillSim(SimDevice& device) { EndSim(device, SIGKILL); }
 
 std::vector<std::string> RunTest::TraceOf(const SimDevice& device) {
   std::ifstream trace(device.tracePath);
