@@ -43,7 +43,8 @@ Answer Receive(std::vector<Piece> pieces, uint32_t retries) {
   if (answer.result == 1 && (data != nullptr || length != 0)) abort();
   if (answer.result == 0) {
     if (data == nullptr || length < -1 || length > kReceiveBufferSize) abort();
-    answer.payload.assign(data, data + length);
+    // An empty frame comes back as length -1: no payload to copy.
+    if (length > 0) answer.payload.assign(data, data + length);
   }
   if (answer.result != 0 && answer.result != 1) abort();
   return answer;
