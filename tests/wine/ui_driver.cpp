@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -247,9 +248,109 @@ void Screenshot(const wchar_t* name, HWND window) {
       << "no screenshot " << Narrow(name);
 }
 
+// --- what the log window shows ----------------------------------------------------------------
+
+// Pixels of a screen rectangle as 32-bit values.
+std::vector<DWORD> Pixels(HDC source, int x, int y, int width, int height) {
+  HDC memory = CreateCompatibleDC(source);
+  HBITMAP bitmap = CreateCompatibleBitmap(source, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, source, x, y, SRCCOPY);
+  SelectObject(memory, old);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  std::vector<DWORD> pixels(static_cast<size_t>(width) * height);
+  GetDIBits(memory, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  return pixels;
+}
+
+// Whether the log window's row (0 to 13; 14 is the progress row, one pixel lower) shows text as
+// the program draws a line: 64 characters of the stock fixed font, space-filled. The row on the
+// screen is compared with the same line drawn here.
+bool RowShows(HWND log, int row, const std::wstring& text) {
+  std::wstring line = text + std::wstring(64 - text.size(), L' ');
+  HDC screen = GetDC(nullptr);
+  HGDIOBJ oldFont = SelectObject(screen, GetStockObject(SYSTEM_FIXED_FONT));
+  TEXTMETRICW metrics;
+  GetTextMetricsW(screen, &metrics);
+  int lineHeight = metrics.tmHeight + metrics.tmExternalLeading;
+  SIZE extent;
+  GetTextExtentPoint32W(screen, line.c_str(), 64, &extent);
+  int top = row * lineHeight + (row == 14 ? 1 : 0);
+  RECT client;
+  GetClientRect(log, &client);
+  extent.cy = std::min<LONG>(extent.cy, client.bottom - top);  // the window may cut the last row
+  POINT origin = {0, top};
+  ClientToScreen(log, &origin);
+  std::vector<DWORD> shown = Pixels(screen, origin.x, origin.y, extent.cx, extent.cy);
+
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP canvas = CreateCompatibleBitmap(screen, extent.cx, extent.cy);
+  HGDIOBJ oldCanvas = SelectObject(memory, canvas);
+  SelectObject(memory, GetStockObject(SYSTEM_FIXED_FONT));
+  TextOutW(memory, 0, 0, line.c_str(), 64);
+  std::vector<DWORD> expected = Pixels(memory, 0, 0, extent.cx, extent.cy);
+  SelectObject(memory, oldCanvas);
+  DeleteObject(canvas);
+  DeleteDC(memory);
+  SelectObject(screen, oldFont);
+  ReleaseDC(nullptr, screen);
+  return shown == expected;
+}
+
 const std::wstring kProbeAll = L"probe all";
 
 // --- scenarios --------------------------------------------------------------------------------
+
+TEST(Resources, carry_the_strings_icon_sizes_accelerators_and_manifest) {
+  HMODULE module = LoadLibraryExW(Env(L"PENTREL_EXE").c_str(), nullptr,
+                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(module, nullptr);
+  wchar_t text[100];
+  ASSERT_GT(LoadStringW(module, 103, text, 100), 0);
+  EXPECT_STREQ(text, L"Pentrel");
+  ASSERT_GT(LoadStringW(module, 109, text, 100), 0);
+  EXPECT_STREQ(text, L"PENTREL");
+
+  // Icon group 134: 16, 32, 48 and 64 px images of 32 bits a pixel.
+  HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(134), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+  ASSERT_NE(group, nullptr);
+  const BYTE* directory = static_cast<const BYTE*>(LockResource(LoadResource(module, group)));
+  int count = directory[4] | directory[5] << 8;
+  std::vector<std::pair<int, int>> images;
+  for (int i = 0; i < count; i++) {
+    const BYTE* entry = directory + 6 + 14 * i;
+    images.push_back({entry[0], entry[6] | entry[7] << 8});
+  }
+  EXPECT_EQ(images, (std::vector<std::pair<int, int>>{{16, 32}, {32, 32}, {48, 32}, {64, 32}}));
+
+  // Accelerators 109: Alt with the characters ? and / (not virtual keys), both giving 104.
+  HACCEL table = LoadAcceleratorsW(module, MAKEINTRESOURCEW(109));
+  ASSERT_NE(table, nullptr);
+  ACCEL entries[8];
+  int entryCount = CopyAcceleratorTableW(table, entries, 8);
+  ASSERT_EQ(entryCount, 2);
+  for (int i = 0; i < entryCount; i++) {
+    EXPECT_EQ(entries[i].fVirt & ~FNOINVERT, FALT) << i;
+    EXPECT_EQ(entries[i].cmd, 104) << i;
+  }
+  EXPECT_EQ(entries[0].key, L'?');
+  EXPECT_EQ(entries[1].key, L'/');
+
+  HRSRC manifest = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+  ASSERT_NE(manifest, nullptr);
+  std::string xml(static_cast<const char*>(LockResource(LoadResource(module, manifest))),
+                  SizeofResource(module, manifest));
+  EXPECT_NE(xml.find("level=\"asInvoker\""), std::string::npos);
+  EXPECT_NE(xml.find("uiAccess=\"false\""), std::string::npos);
+  FreeLibrary(module);
+}
 
 TEST(FirstStart, shows_an_empty_file_name_and_probe_all_and_exit_stores_both) {
   ForgetPreferences();
@@ -446,6 +547,13 @@ TEST(Run, a_good_file_programs_the_device_and_the_dialog_says_so) {
   SetWindowPos(dialog, nullptr, logPlace.left, logPlace.bottom + 8, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER);
   std::this_thread::sleep_for(500ms);  // let both windows finish painting
+  // The uncovered log repaints from the ring: the run's last lines at the bottom, oldest first,
+  // and the cleared progress row.
+  const wchar_t* lastLines[] = {L"Sending firmware image: done.", L"Verifying firmware image: done.",
+                                L"Finalizing...", L"MELOR Firmware image successfully programmed."};
+  for (int i = 0; i < 4; i++) EXPECT_TRUE(RowShows(log, 10 + i, lastLines[i])) << "row " << 10 + i;
+  EXPECT_TRUE(RowShows(log, 14, L"")) << "progress row";
+  EXPECT_FALSE(RowShows(log, 13, L"Finalizing...")) << "the comparison tells rows apart";
   Screenshot(L"log-window", log);
   Screenshot(L"setup-dialog", dialog);
   ExitProgram(program, dialog);
@@ -466,11 +574,35 @@ TEST(Run, a_silent_device_is_reported_and_the_log_takes_the_dialogs_place_meanwh
   ASSERT_FALSE(IsWindowVisible(log));
   Click(dialog, IDOK);
   ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(log) != 0; }, 5s)) << "the log did not show";
-  EXPECT_FALSE(IsWindow(dialog));
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }, 5s));
   RECT logPlace;
   GetWindowRect(log, &logPlace);
   EXPECT_EQ(logPlace.left, dialogPlace.left);
   EXPECT_EQ(logPlace.top, dialogPlace.top);
+
+  // The reset prompt stays on the progress row through a repaint of the whole window.
+  const wchar_t prompt[] = L"<<< Press the MELOR reset button now >>>";
+  EXPECT_TRUE(WaitFor([&] { return RowShows(log, 14, prompt); }, 10s)) << "no reset prompt";
+  RedrawWindow(log, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(RowShows(log, 14, prompt)) << "the repaint lost the reset prompt";
+
+  // During the run the About command (what Alt+/ and Alt+? give) opens the About box; OK, and
+  // the IDCANCEL that Esc and the close box give, end it.
+  for (int ending : {IDOK, IDCANCEL}) {
+    PostMessageW(log, WM_COMMAND, 104, 0);
+    HWND about = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+      about = FindWindowW(L"#32770", L"About Pentrel");
+      return about != nullptr && IsWindowVisible(about);
+    }, 5s)) << "no About box";
+    if (ending == IDOK) {
+      Click(about, IDOK);
+    } else {
+      Send(about, WM_COMMAND, IDCANCEL, 0);
+    }
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }, 5s));
+  }
 
   dialog = program.WaitForDialog(120s, dialog);
   ASSERT_NE(dialog, nullptr) << "the dialog did not come back";
