@@ -229,6 +229,15 @@ HWND ProgramAndWaitForOutcome(Program& program, HWND dialog, std::chrono::millis
   return program.WaitForDialog(limit, dialog);
 }
 
+// The setup dialog, filled in for the good image on the device's port.
+HWND OpenDialogForDevice(Program& program) {
+  HWND dialog = program.WaitForDialog();
+  if (dialog == nullptr) return nullptr;
+  SetText(dialog, kHexFile, Env(L"PENTREL_GOOD_HEX"));
+  SetText(dialog, kComPort, Env(L"PENTREL_DEVICE_PORT"));
+  return dialog;
+}
+
 // Asks run-ui.sh for a screenshot of the window's rectangle and waits until it is there.
 void Screenshot(const wchar_t* name, HWND window) {
   std::wstring folder = Env(L"PENTREL_SHOTS");
@@ -532,10 +541,8 @@ TEST(CommandLine, a_path_wins_over_the_stored_one_and_dash_L_keeps_the_log_visib
 TEST(Run, a_good_file_programs_the_device_and_the_dialog_says_so) {
   ForgetPreferences();
   Program program(L"-L");
-  HWND dialog = program.WaitForDialog();
+  HWND dialog = OpenDialogForDevice(program);
   ASSERT_NE(dialog, nullptr);
-  SetText(dialog, kHexFile, Env(L"PENTREL_GOOD_HEX"));
-  SetText(dialog, kComPort, Env(L"PENTREL_DEVICE_PORT"));
   dialog = ProgramAndWaitForOutcome(program, dialog, 120s);
   ASSERT_NE(dialog, nullptr) << "the dialog did not come back";
   EXPECT_EQ(ItemText(dialog, kLastStatus), L"Last Status: MELOR successfully programmed.");
@@ -564,10 +571,8 @@ TEST(Run, a_good_file_programs_the_device_and_the_dialog_says_so) {
 TEST(Run, a_silent_device_is_reported_and_the_log_takes_the_dialogs_place_meanwhile) {
   ForgetPreferences();
   Program program;
-  HWND dialog = program.WaitForDialog();
+  HWND dialog = OpenDialogForDevice(program);
   ASSERT_NE(dialog, nullptr);
-  SetText(dialog, kHexFile, Env(L"PENTREL_GOOD_HEX"));
-  SetText(dialog, kComPort, Env(L"PENTREL_DEVICE_PORT"));
   RECT dialogPlace;
   GetWindowRect(dialog, &dialogPlace);
   HWND log = program.Windows().log;
@@ -614,10 +619,8 @@ TEST(Run, a_silent_device_is_reported_and_the_log_takes_the_dialogs_place_meanwh
 TEST(Run, closing_the_log_window_during_a_run_ends_the_program_without_saving) {
   ForgetPreferences();
   Program program;
-  HWND dialog = program.WaitForDialog();
+  HWND dialog = OpenDialogForDevice(program);
   ASSERT_NE(dialog, nullptr);
-  SetText(dialog, kHexFile, Env(L"PENTREL_GOOD_HEX"));
-  SetText(dialog, kComPort, Env(L"PENTREL_DEVICE_PORT"));
   HWND log = program.Windows().log;
   Click(dialog, IDOK);
   ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(log) != 0; }, 5s));
