@@ -52,7 +52,7 @@ bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit
 
 // Messages to the program's windows never block the driver for long.
 LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  DWORD_PTR result = 0;
+  DWORD_PTR result = 0;  // what a message that timed out or failed leaves
   SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, 10000, &result);
   return static_cast<LRESULT>(result);
 }
@@ -139,6 +139,7 @@ class Program {
     CloseHandle(process_.hProcess);
   }
   bool started() const { return started_; }
+  DWORD pid() const { return process_.dwProcessId; }
 
   TopWindows Windows() const {
     TopWindows found;
@@ -227,6 +228,35 @@ void ExitProgram(Program& program, HWND dialog) {
 HWND ProgramAndWaitForOutcome(Program& program, HWND dialog, std::chrono::milliseconds limit) {
   Click(dialog, IDOK);
   return program.WaitForDialog(limit, dialog);
+}
+
+// Presses Browse and returns the file-open dialog it opens. The press is posted: the dialog runs
+// modally inside the setup dialog's handling of it.
+HWND OpenFileChooser(DWORD pid, HWND dialog) {
+  PostMessageW(GetDlgItem(dialog, kBrowse), BM_CLICK, 0, 0);
+  HWND chooser = nullptr;
+  WaitFor([&] {
+    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"#32770", nullptr)) != nullptr;) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(w, &owner);
+      if (owner == pid && GetWindow(w, GW_OWNER) == dialog && IsWindowVisible(w)) chooser = w;
+    }
+    return chooser != nullptr;
+  }, 10s);
+  return chooser;
+}
+
+// The file-name field of the file-open dialog: the edit control with id 1148 inside it.
+HWND FileNameField(HWND chooser) {
+  HWND field = nullptr;
+  EnumChildWindows(chooser, [](HWND child, LPARAM found) -> BOOL {
+    if (GetDlgCtrlID(child) == 1148 && ClassOf(child) == L"Edit") {
+      *reinterpret_cast<HWND*>(found) = child;
+      return FALSE;
+    }
+    return TRUE;
+  }, reinterpret_cast<LPARAM>(&field));
+  return field;
 }
 
 // The setup dialog, filled in for the good image on the device's port.
@@ -509,6 +539,40 @@ TEST(Run, a_missing_file_is_reported_and_program_then_exit_stores_both_settings)
   EXPECT_EQ(ItemText(dialog, kComPort), port);
   EXPECT_EQ(ItemText(dialog, kLastStatus), L"") << "the Last Status is not remembered";
   ExitProgram(next, dialog);
+}
+
+TEST(Browse, cancel_restores_the_setting_and_a_picked_file_replaces_it_and_is_saved_on_exit) {
+  ForgetPreferences();
+  std::wstring missing = Env(L"PENTREL_MISSING_HEX"), good = Env(L"PENTREL_GOOD_HEX");
+  Program program;
+  HWND dialog = program.WaitForDialog();
+  ASSERT_NE(dialog, nullptr);
+  SetText(dialog, kHexFile, missing);
+  dialog = ProgramAndWaitForOutcome(program, dialog, 30s);
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_NE(ItemText(dialog, kLastStatus), L"");
+
+  // Cancel: text typed since the dialog opened gives way to the setting; the status is emptied.
+  SetText(dialog, kHexFile, L"C:\\typed, not taken.hex");
+  HWND chooser = OpenFileChooser(program.pid(), dialog);
+  ASSERT_NE(chooser, nullptr) << "no file-open dialog";
+  Click(chooser, IDCANCEL);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(chooser); }, 10s));
+  EXPECT_TRUE(WaitFor([&] { return ItemText(dialog, kLastStatus).empty(); }, 5s));
+  EXPECT_EQ(ItemText(dialog, kHexFile), missing);
+
+  // A picked file replaces the setting.
+  chooser = OpenFileChooser(program.pid(), dialog);
+  ASSERT_NE(chooser, nullptr);
+  HWND field = FileNameField(chooser);
+  ASSERT_NE(field, nullptr) << "no file-name field in the file-open dialog";
+  Send(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(good.c_str()));
+  Click(chooser, IDOK);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(chooser); }, 10s));
+  EXPECT_TRUE(WaitFor([&] { return ItemText(dialog, kHexFile) == good; }, 5s))
+      << Narrow(ItemText(dialog, kHexFile));
+  ExitProgram(program, dialog);
+  ExpectStored(L"HexFileName", good);
 }
 
 TEST(CommandLine, a_path_wins_over_the_stored_one_and_dash_L_keeps_the_log_visible) {
