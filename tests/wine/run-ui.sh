@@ -45,7 +45,7 @@ start_sim() {
   local link=$1
   shift
   rm -f "$link"
-  "$SIM" --link "$link" "$@" >"$link.log" 2>&1 &
+  "$SIM" --link "$link" --timeout 900 "$@" >"$link.log" 2>&1 &
   SIM_PIDS+=($!)
   for _ in $(seq 100); do [ -e "$link" ] && return 0; sleep 0.05; done
   echo "run-ui.sh: melor-sim did not create $link" >&2
@@ -109,7 +109,7 @@ export PENTREL_MISSING_HEX=$(winepath -w "$WORK/no such file.hex" 2>/dev/null)
 export PENTREL_SHOTS=$(winepath -w "$SHOTS" 2>/dev/null)
 export PENTREL_DEVICE_PORT=COM5 PENTREL_OTHER_PORT=COM6
 
-scenarios=$(timeout 60 wine "$DRIVER" --gtest_list_tests |
+scenarios=$(timeout 60 wine "$DRIVER" --gtest_list_tests | tr -d '\r' |
   awk '/^[^ ]/ { suite = $1 } /^  / { print suite $1 }')
 [ -n "$scenarios" ] || { echo "run-ui.sh: the driver lists no scenarios" >&2; exit 1; }
 
@@ -124,7 +124,9 @@ for scenario in $scenarios; do
   start_sim "$WORK/device" "${device_options[@]}" && start_sim "$WORK/other" --answer-after 1000000 ||
     { status=1; stop_sims; continue; }
   echo "-- $scenario"
-  if ! timeout 300 wine "$DRIVER" --gtest_filter="$scenario" --gtest_brief=1; then
+  # A filter that selects nothing passes in silence, so the scenario must be seen to pass.
+  if ! timeout 300 wine "$DRIVER" --gtest_filter="$scenario" --gtest_brief=1 | tr -d '\r' |
+      tee "$WORK/driver.out" || ! grep -q '^\[  PASSED  \] 1 test\.' "$WORK/driver.out"; then
     status=1
     wineserver -k 2>/dev/null || true  # nothing of a failed scenario may linger into the next
   fi
