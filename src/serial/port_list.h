@@ -2,6 +2,7 @@
 // and that opens for exclusive use, in the order the system lists them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/win32.h"
@@ -19,6 +20,10 @@ typedef PortNode* PortList;
 // Characters of the buffer that receives the system's device list; starts at 8192 and doubles
 // whenever the system answers that it is too small.
 extern uint32_t portListSize;
+
+// Every allocation of the list (the device-list buffer, nodes, names) goes through this pointer,
+// released with free(). It is malloc; tests point it elsewhere to reach the out-of-memory paths.
+extern void* (*portListAllocate)(size_t bytes);
 
 // Frees what the list held, then fills it with the usable ports.
 void BuildPortList(PortList* list);

@@ -1,0 +1,24 @@
+// The file object behind a serial-port handle on POSIX, shared by the file calls (CreateFileW,
+// ReadFile, WriteFile) and the line-settings calls (GetCommState and friends).
+#pragma once
+
+#include <sys/types.h>
+
+#include "handle_object.h"
+
+struct SerialFile {
+  HandleObject header;
+  int fd;                    // non-blocking; waits go through poll
+  dev_t device;              // with inode: which device this is, for its kept settings
+  ino_t inode;
+  DCB state;                 // the last DCB given, or the defaults beside termios
+  bool stateKept;            // state is what the device was last given, termios and all
+  COMMTIMEOUTS timeouts;     // the time-outs ReadFile and WriteFile honour
+};
+
+// The serial file behind a handle, or null with ERROR_INVALID_HANDLE set.
+SerialFile* SerialFileOf(HANDLE handle);
+
+// Loads the settings the device keeps from earlier handles (or the defaults of a device not yet
+// set up) into a newly opened file.
+void LoadKeptSettings(SerialFile* file);
