@@ -42,7 +42,7 @@ Answer Receive(std::vector<Piece> pieces, uint32_t retries) {
   Answer answer{ReceivePacket(port, &data, &length, retries), length, {}};
   if (answer.result == 1 && (data != nullptr || length != 0)) abort();
   if (answer.result == 0) {
-    if (data == nullptr || length < 0 || length > kReceiveBufferSize) abort();
+    if (data == nullptr || length < -1 || length > kReceiveBufferSize) abort();
     answer.payload.assign(data, data + length);
   }
   if (answer.result != 0 && answer.result != 1) abort();

@@ -6,9 +6,12 @@ PENTREL_PACKAGES=(
   socat srecord binutils zip valgrind python3
 )
 
+# install_prerequisites [PACKAGE...]: the named packages, or all of the above.
 install_prerequisites() {
+  local wanted=("$@")
+  [ ${#wanted[@]} -eq 0 ] && wanted=("${PENTREL_PACKAGES[@]}")
   local missing=()
-  for package in "${PENTREL_PACKAGES[@]}"; do
+  for package in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
       missing+=("$package")
   done

@@ -4,7 +4,7 @@
 
 #include "platform/win32.h"
 
-// A window whose messages go to procedure; null on failure.
+// A window whose messages from WM_USER on go to procedure; null on failure.
 HWND CreateViewWindow(WNDPROC procedure);
 
 void DestroyViewWindow(HWND window);

@@ -55,8 +55,9 @@ Step Store(Collection& frame, uint8_t byte) {
   return Step::More;
 }
 
-// Takes one received byte. A 0x55 restarts the collection; a 0x04 with nothing stored is no
-// frame (every frame carries at least its checksum byte) and is passed over like line noise.
+// Takes one received byte. A 0x55 restarts the collection; a 0x04 ends the frame even with
+// nothing stored, which the caller receives as length -1 and, expecting no negative length,
+// refuses as a wrong answer.
 Step Take(Collection& frame, uint8_t byte) {
   if (frame.escaped) {
     frame.escaped = false;
@@ -68,7 +69,7 @@ Step Take(Collection& frame, uint8_t byte) {
       frame.sum = 0;
       return Step::More;
     case kEnd:
-      return frame.stored > 0 ? Step::FrameEnd : Step::More;
+      return Step::FrameEnd;
     case kEscape:
       frame.escaped = true;
       return Step::More;

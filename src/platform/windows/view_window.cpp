@@ -1,5 +1,6 @@
-// View windows on Windows: message-only windows of one class, each handing its messages to the
-// procedure stored with it.
+// View windows on Windows: message-only windows of one class, each handing the view's own
+// messages (WM_USER and above) to the procedure stored with it; the window's own traffic gets
+// the default handling, as on POSIX, where a view window has none.
 #include "../view_window.h"
 
 namespace {
@@ -8,7 +9,7 @@ const wchar_t kViewClass[] = L"PentrelView";
 
 LRESULT CALLBACK Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   WNDPROC procedure = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (procedure == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+  if (procedure == nullptr || message < WM_USER) return DefWindowProcW(window, message, wParam, lParam);
   return procedure(window, message, wParam, lParam);
 }
 

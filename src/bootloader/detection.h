@@ -1,0 +1,17 @@
+// Finding the device: send the query and wait for a valid reply, up to 300 times, on the port
+// named by ComName or on every usable COM port at once, asking for the reset button after the
+// first four silent attempts. The port that answers is handed over open and configured.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32.h"
+
+constexpr int kDetectionAttempts = 300;
+constexpr int kResetPromptAttempt = 4;
+
+// Both return the device's open port and fill the flash size and the port's previous settings
+// (either storage may be null), or INVALID_HANDLE_VALUE with every port they opened given back.
+// Both end the calling thread at once when AbortRequested is raised.
+HANDLE ProbeNamedPort(uint32_t* flashSize, DCB* savedState, COMMTIMEOUTS* savedTimeouts);
+HANDLE ProbeAllPorts(uint32_t* flashSize, DCB* savedState, COMMTIMEOUTS* savedTimeouts);

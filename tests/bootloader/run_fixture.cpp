@@ -1,0 +1,237 @@
+// The programming-run fixture: melor-sim processes, HEX files, and a recording view.
+#include "run_fixture.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <sstream>
+
+#include "bootloader/program_thread.h"
+#include "log/message_log.h"
+#include "platform/text.h"
+#include "platform/view_window.h"
+#include "serial/port_list.h"
+#include "settings/settings.h"
+
+namespace {
+
+std::string Utf8(const char16_t* text, size_t length) {
+  std::u16string piece(text, length);
+  char buffer[4 * 80 + 1];
+  Utf16ToUtf8(piece.c_str(), buffer, sizeof buffer);
+  return buffer;
+}
+
+std::u16string Utf16(const std::string& text) {
+  char16_t buffer[kPathCapacity];
+  Utf8ToUtf16(text.c_str(), buffer, kPathCapacity);
+  return buffer;
+}
+
+std::string Trimmed(const char16_t* line) {
+  size_t length = kLogLineWidth;
+  while (length > 0 && line[length - 1] == u' ') length--;
+  return Utf8(line, length);
+}
+
+// What the recording view has seen of the current run.
+RunOutcome* recording;
+std::function<void(const std::string&)> lineHook;
+
+LRESULT CALLBACK RecordingView(HWND, UINT message, WPARAM, LPARAM) {
+  if (message == WM_LOG_LINES) {
+    std::vector<std::string> fresh;
+    WaitForSingleObject(MessageLog.lock, INFINITE);
+    while (MessageLog.displayIndex != MessageLog.writeIndex) {
+      fresh.push_back(Trimmed(MessageLog.ring[MessageLog.displayIndex]));
+      MessageLog.displayIndex = (MessageLog.displayIndex + 1) % kLogLines;
+    }
+    ReleaseMutex(MessageLog.lock);
+    for (const std::string& line : fresh) {
+      recording->log.push_back(line);
+      if (lineHook) lineHook(line);
+    }
+  } else if (message == WM_PROGRESS_LINE) {
+    recording->progress.push_back(Trimmed(MessageLog.progressLine));
+  } else if (message == WM_SHOW_SETUP) {
+    recording->showSetupSent = true;
+  }
+  return 0;
+}
+
+HWND RecordingWindow() {
+  static HWND window = [] {
+    InitMessageLog();
+    return CreateViewWindow(RecordingView);
+  }();
+  return window;
+}
+
+std::string ReadLineWithin(int fd, int milliseconds) {
+  std::string line;
+  char c;
+  while (true) {
+    pollfd waiting{fd, POLLIN, 0};
+    if (poll(&waiting, 1, milliseconds) <= 0 || read(fd, &c, 1) != 1 || c == '\n') return line;
+    line += c;
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> RunOutcome::RunLines() const {
+  size_t skip = log.size() >= 14 ? 14 : log.size();
+  return std::vector<std::string>(log.begin() + skip, log.end());
+}
+
+std::string HexFileFor(const Bytes& data, uint32_t offset) {
+  std::ostringstream hex;
+  char record[80];
+  uint32_t upper = 0xFFFFFFFF;
+  for (size_t at = 0; at < data.size(); at += 16) {
+    uint32_t address = 0x1D000000 + offset + static_cast<uint32_t>(at);
+    if (address >> 16 != upper) {
+      upper = address >> 16;
+      uint8_t sum = static_cast<uint8_t>(0x02 + 0x04 + (upper >> 8) + (upper & 0xFF));
+      snprintf(record, sizeof record, ":02000004%04X%02X\n", upper, (0x100 - sum) & 0xFF);
+      hex << record;
+    }
+    size_t n = data.size() - at < 16 ? data.size() - at : 16;
+    uint8_t sum = static_cast<uint8_t>(n + ((address >> 8) & 0xFF) + (address & 0xFF));
+    snprintf(record, sizeof record, ":%02zX%04X00", n, address & 0xFFFF);
+    hex << record;
+    for (size_t i = 0; i < n; i++) {
+      snprintf(record, sizeof record, "%02X", data[at + i]);
+      hex << record;
+      sum = static_cast<uint8_t>(sum + data[at + i]);
+    }
+    snprintf(record, sizeof record, "%02X\n", (0x100 - sum) & 0xFF);
+    hex << record;
+  }
+  hex << ":00000001FF\n";
+  return hex.str();
+}
+
+Bytes PseudoRandomBytes(size_t count, uint32_t seed) {
+  std::mt19937 generator(seed);
+  Bytes bytes(count);
+  for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(generator());
+  return bytes;
+}
+
+void RunTest::SetUp() {
+  char pattern[] = "/tmp/pentrel-run.XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  folder_ = pattern;
+  mkdir((folder_ + "/dosdevices").c_str(), 0755);
+  setenv("PENTREL_DOSDEVICES", (folder_ + "/dosdevices").c_str(), 1);
+  AbortRequested = 0;
+  ResetSettings();
+  LogWindow = RecordingWindow();
+}
+
+void RunTest::TearDown() {
+  for (SimDevice& device : devices_) {
+    if (device.pid > 0) StopSim(device);
+  }
+  std::string command = "rm -rf '" + folder_ + "'";
+  if (system(command.c_str()) != 0) ADD_FAILURE() << "could not remove " << folder_;
+}
+
+SimDevice& RunTest::StartSim(const std::string& comName, const std::vector<std::string>& options) {
+  SimDevice device;
+  device.comName = comName;
+  device.dumpPath = folder_ + "/" + comName + ".flash";
+  device.tracePath = folder_ + "/" + comName + ".trace";
+  std::vector<std::string> words = {MELOR_SIM_PATH, "--link", folder_ + "/dosdevices/" + comName,
+                                    "--dump", device.dumpPath, "--trace", device.tracePath,
+                                    "--timeout", "300"};
+  words.insert(words.end(), options.begin(), options.end());
+  int output[2];
+  EXPECT_EQ(pipe(output), 0);
+  device.pid = fork();
+  if (device.pid == 0) {
+    dup2(output[1], STDOUT_FILENO);
+    close(output[0]);
+    close(output[1]);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(output[1]);
+  device.output = output[0];
+  std::string ptyPath = ReadLineWithin(output[0], 10000);
+  EXPECT_EQ(ptyPath.rfind("/dev/", 0), 0u) << "melor-sim did not start: " << ptyPath;
+  devices_.push_back(device);
+  return devices_.back();
+}
+
+Bytes RunTest::StopSim(SimDevice& device) {
+  kill(device.pid, SIGTERM);
+  int status;
+  waitpid(device.pid, &status, 0);
+  close(device.output);
+  device.pid = -1;
+  std::ifstream dump(device.dumpPath, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(dump), std::istreambuf_iterator<char>());
+}
+
+void RunTest::KillSim(SimDevice& device) {
+  kill(device.pid, SIGKILL);
+  int status;
+  waitpid(device.pid, &status, 0);
+  close(device.output);
+  device.pid = -1;
+}
+
+std::vector<std::string> RunTest::TraceOf(const SimDevice& device) {
+  std::ifstream trace(device.tracePath);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(trace, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string RunTest::WriteFile(const std::string& name, const std::string& text) {
+  std::string path = folder_ + "/" + name;
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+RunOutcome RunTest::Run(const std::string& hexFile, const std::string& comName,
+                        std::function<void(const std::string&)> onLine) {
+  RunOutcome outcome;
+  recording = &outcome;
+  lineHook = onLine;
+  TextCopy(HexFileName, kPathCapacity, Utf16(hexFile).c_str());
+  TextCopy(ComName, kPathCapacity, Utf16(comName).c_str());
+  HANDLE worker = CreateThread(nullptr, 0, ProgramThread, nullptr, 0, nullptr);
+  EXPECT_NE(worker, nullptr);
+  // Generous: the slowest ending, 300 silent detection attempts, takes about 30 s.
+  if (WaitForSingleObject(worker, 180000) != WAIT_OBJECT_0) {
+    ADD_FAILURE() << "the run did not end";
+    abort();
+  }
+  DWORD exitCode = 0;
+  GetExitCodeThread(worker, &exitCode);
+  CloseHandle(worker);
+  outcome.threadExitCode = exitCode;
+  outcome.lastStatus = Utf8(MessageLog.lastStatus, TextLength(MessageLog.lastStatus));
+  recording = nullptr;
+  lineHook = nullptr;
+  return outcome;
+}
+
+bool RunTest::PortIsFree(const std::string& comName) {
+  return TestPortOpen(Utf16(comName).c_str()) == 0;
+}

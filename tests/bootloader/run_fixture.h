@@ -1,0 +1,71 @@
+// A programming run in the test process, against melor-sim devices mapped as COM ports in a
+// DOS-device folder of the test's own: the same worker thread the programs start, with a view
+// that records every log line and progress text.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+// An Intel HEX file holding data at HEX address 0x1D000000 + offset, in 16-byte records.
+std::string HexFileFor(const Bytes& data, uint32_t offset = 0);
+
+// Bytes from a fixed seed, so that failures repeat.
+Bytes PseudoRandomBytes(size_t count, uint32_t seed);
+
+struct SimDevice {
+  pid_t pid = -1;
+  int output = -1;  // its stdout, kept open so that its closing summary has a reader
+  std::string comName;
+  std::string dumpPath;
+  std::string tracePath;
+};
+
+struct RunOutcome {
+  std::vector<std::string> log;       // every line, trailing padding removed (blank lines as "")
+  std::vector<std::string> progress;  // every progress text, padding removed
+  std::string lastStatus;
+  bool showSetupSent = false;
+  uint32_t threadExitCode = 0;
+
+  // The log lines after the 14 blank ones that open every run.
+  std::vector<std::string> RunLines() const;
+};
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Starts melor-sim as the named port; extra options as melor-sim takes them.
+  SimDevice& StartSim(const std::string& comName, const std::vector<std::string>& options = {});
+
+  // Stops the device and returns its flash.
+  Bytes StopSim(SimDevice& device);
+
+  // Pulls the plug: the device vanishes at once, and its port with it.
+  void KillSim(SimDevice& device);
+
+  // The commands the device received, one trace line each, as melor-sim writes them.
+  std::vector<std::string> TraceOf(const SimDevice& device);
+
+  // Writes text into a file in the test's folder and returns its path.
+  std::string WriteFile(const std::string& name, const std::string& text);
+
+  // Runs ProgramThread to its end with the settings given; onLine sees every log line as logged.
+  RunOutcome Run(const std::string& hexFile, const std::string& comName,
+                 std::function<void(const std::string&)> onLine = nullptr);
+
+  // True when the port opens exclusively right now (it was given back).
+  bool PortIsFree(const std::string& comName);
+
+  std::string folder_;
+  std::deque<SimDevice> devices_;  // a deque: references stay valid as devices are added
+};
