@@ -1,9 +1,9 @@
 // The console on Windows: wide arguments from the command line, UTF-8 streams, Ctrl-C.
 #include "../console.h"
 
-#include <shellapi.h>
+#include "../text.h"  // brings <windows.h>, which <shellapi.h> needs first
 
-#include "../text.h"
+#include <shellapi.h>
 
 namespace {
 
