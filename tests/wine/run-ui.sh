@@ -3,6 +3,7 @@
 # program's own windows, with melor-sim behind COM5 (the device) and a silent melor-sim behind
 # COM6 (a port without a device). Every scenario gets fresh simulators; the good run's flash dump
 # is compared with the image. Screenshots land in build/windows/screenshots/.
+# PENTREL_UI_ONLY=REGEX runs only the scenarios whose Suite.name matches.
 source "$(dirname "$0")/wine_env.sh"
 
 SIM="$PENTREL_ROOT/build/native/bin/melor-sim"
@@ -95,6 +96,10 @@ PY
 
 start_display
 init_prefix
+# A Wine desktop window of the screen's size: the program's windows get their frames and captions
+# as on Windows (there is no window manager on the virtual display).
+wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
 map_com_port COM5 "$WORK/device"
 map_com_port COM6 "$WORK/other"
 make_fixtures
@@ -110,7 +115,7 @@ export PENTREL_SHOTS=$(winepath -w "$SHOTS" 2>/dev/null)
 export PENTREL_DEVICE_PORT=COM5 PENTREL_OTHER_PORT=COM6
 
 scenarios=$(timeout 60 wine "$DRIVER" --gtest_list_tests | tr -d '\r' |
-  awk '/^[^ ]/ { suite = $1 } /^  / { print suite $1 }')
+  awk '/^[^ ]/ { suite = $1 } /^  / { print suite $1 }' | grep -E "${PENTREL_UI_ONLY:-.}")
 [ -n "$scenarios" ] || { echo "run-ui.sh: the driver lists no scenarios" >&2; exit 1; }
 
 status=0
