@@ -156,35 +156,6 @@ TEST_F(RunTest, a_device_verdict_of_not_blank_or_flash_error_is_reported_as_the_
   EXPECT_TRUE(PortIsFree("COM2"));
 }
 
-TEST_F(RunTest, closing_the_program_during_detection_ends_the_thread_without_another_line) {
-  std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(64, 10)));
-  StartSim("COM1", {"--answer-after", "1000"});
-
-  RunOutcome run = Run(hex, "COM1", [logged = 0](const std::string& line) mutable {
-    // The blank line before the reset prompt, after the 14 that clear the log: detection is
-    // under way.
-    if (++logged > 14 && line.empty()) AbortRequested = 1;
-  });
-
-  EXPECT_EQ(run.threadExitCode, 0xFFFFFFFFu);
-  EXPECT_FALSE(run.showSetupSent);
-  Lines lines = run.RunLines();
-  EXPECT_EQ(lines, (Lines{""}));
-}
-
-TEST_F(RunTest, closing_the_program_before_finalizing_ends_the_thread_without_finalizing) {
-  std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(600, 11)));
-  StartSim("COM1");
-
-  RunOutcome run = Run(hex, "COM1", [](const std::string& line) {
-    if (line == "Verifying firmware image: done.") AbortRequested = 1;
-  });
-
-  EXPECT_EQ(run.threadExitCode, 0xFFFFFFFFu);
-  EXPECT_FALSE(run.showSetupSent);
-  EXPECT_EQ(run.RunLines().back(), "Verifying firmware image: done.");
-}
-
 }  // namespace
 
 namespace {

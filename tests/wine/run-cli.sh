@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# pentrel-cli.exe under Wine against melor-sim mapped as COM5: a named-port run and a
+# "probe all" run both program the device, and its flash then holds exactly the image.
+source "$(dirname "$0")/wine_env.sh"
+init_prefix
+sim_dir=$(mktemp -d /tmp/pentrel-cli-wine.XXXXXX)
+sim_pid=""
+stop_sim() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
+  sim_pid=""
+}
+trap 'stop_sim; rm -rf "$sim_dir"; wine_env_cleanup' EXIT
+
+hex="$PENTREL_ROOT/examples/firmware.hex"
+srec_cat "$hex" -intel -offset -0x1D000000 -fill 0xFF 0 0x80000 -o "$sim_dir/expected.bin" -binary
+
+status=0
+for port in COM5 "probe all"; do
+  "$PENTREL_ROOT/build/native/bin/melor-sim" --dump "$sim_dir/flash.bin" --answer-after 2 \
+    --timeout 300 > "$sim_dir/sim.out" &
+  sim_pid=$!
+  for _ in $(seq 100); do [ -s "$sim_dir/sim.out" ] && break; sleep 0.05; done
+  map_com_port COM5 "$(head -n 1 "$sim_dir/sim.out")"
+  echo "-- pentrel-cli.exe firmware.hex \"$port\" under Wine"
+  if ! timeout 300 wine "$PENTREL_WIN_BIN/pentrel-cli.exe" 'Z:'"${hex//\//\\}" "$port" \
+      > "$sim_dir/cli.out" 2>/dev/null; then
+    echo "pentrel-cli.exe did not succeed:"; cat "$sim_dir/cli.out"; status=1
+  fi
+  stop_sim
+  tail -n 1 "$sim_dir/cli.out"
+  if ! cmp -s "$sim_dir/expected.bin" "$sim_dir/flash.bin"; then
+    echo "the flash does not hold the image"; status=1
+  fi
+done
+exit $status
