@@ -15,6 +15,7 @@ enum class FaultKind {
   StraySync,    // an unescaped sync byte sits in the middle of the reply frame
   Late,         // the reply leaves only after a delay longer than the tool waits
   HangUp,       // the pty is closed instead of replying, and melor-sim ends
+  CutOff,       // the first half of the reply frame goes out, then the pty is closed
 };
 
 struct FaultKindInfo {
@@ -35,6 +36,8 @@ inline constexpr FaultKindInfo kFaultKinds[] = {
      "an unescaped 0x55 mid-frame (before the checksum of a 1-byte reply)"},
     {FaultKind::Late, "late", "the reply is written --late-ms after the command arrived"},
     {FaultKind::HangUp, "hang-up", "no reply: the pty is closed and melor-sim ends (status 0)"},
+    {FaultKind::CutOff, "cut-off",
+     "the first half of the reply frame goes out, then the pty is closed and melor-sim ends"},
 };
 
 inline std::string_view FaultKindName(FaultKind kind) {

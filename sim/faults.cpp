@@ -52,8 +52,11 @@ std::vector<OutgoingByte> ShapeOnWire(FaultSet faults, const std::vector<std::ui
   if (faults.Has(FaultKind::StraySync))
     shape.strayAt = static_cast<std::ptrdiff_t>(std::max<std::size_t>(1, (reply.size() + 1) / 2));
   std::vector<std::uint8_t> bytes;
-  if (faults.Has(FaultKind::Garbage)) bytes.assign(std::begin(kGarbage), std::end(kGarbage));
+  // The burst repeats the junk pattern, which holds no sync, end or escape byte.
+  for (unsigned long i = 0; faults.Has(FaultKind::Garbage) && i < options.garbageBytes; ++i)
+    bytes.push_back(kGarbage[i % std::size(kGarbage)]);
   auto frame = EncodeFrame(reply, shape);
+  if (faults.Has(FaultKind::CutOff)) frame.resize(frame.size() / 2);
   bytes.insert(bytes.end(), frame.begin(), frame.end());
 
   using std::chrono::milliseconds;

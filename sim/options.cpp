@@ -129,6 +129,8 @@ const std::map<std::string, Setter, std::less<>>& Setters() {
                                  "--late-ms wants 0 to 600000 milliseconds")},
       {"--gap-ms", UnsignedInto(&SimOptions::gapMs, 0, 60000,
                                 "--gap-ms wants 0 to 60000 milliseconds")},
+      {"--garbage-bytes", UnsignedInto(&SimOptions::garbageBytes, 1, 100000,
+                                       "--garbage-bytes wants 1 to 100000 bytes")},
       {"--fault", ParseFault},
   };
   return setters;
@@ -191,6 +193,8 @@ Options (--NAME VALUE and --NAME=VALUE both work; numbers may be decimal or 0x h
                        read, final or close; repeatable          e.g. --fault bad-data@read:3
   --late-ms MS         delay of the late fault (default 1500)     e.g. --late-ms 3000
   --gap-ms MS          gap between bytes of the dribble fault (default 10)
+  --garbage-bytes N    length of the garbage fault's burst (default 8)
+                                                                  e.g. --garbage-bytes 3000
   --help               this text
 
 Fault kinds:

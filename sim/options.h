@@ -30,6 +30,7 @@ struct SimOptions {
   unsigned long baud = 0;           // 0: no pacing
   unsigned long lateMs = 1500;
   unsigned long gapMs = 10;
+  unsigned long garbageBytes = 8;  // length of the garbage fault's burst
   std::vector<FaultRule> faults;
 };
 

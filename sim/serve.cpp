@@ -15,6 +15,7 @@ sigset_t waitMask;  // the mask during waits: the stop signals let through
 // While no one has the terminal open, the master reports a hang-up at once on every poll; this
 // pause between looks keeps that from becoming a busy loop.
 constexpr auto kClosedPause = std::chrono::milliseconds(10);
+constexpr auto kCutOffPause = std::chrono::milliseconds(50);
 
 void OnStopSignal(int) { stopSignal = 1; }
 
@@ -73,10 +74,11 @@ void Answer(Session& s, const Command& command, FaultSet faults, SimClock::time_
   }
   FaultSet applied = DistortPayload(faults, command, *reply.payload);
   for (auto kind : {FaultKind::BadChecksum, FaultKind::StraySync, FaultKind::Garbage,
-                    FaultKind::Late, FaultKind::Dribble})
+                    FaultKind::Late, FaultKind::Dribble, FaultKind::CutOff})
     if (faults.Has(kind)) applied.Add(kind);
   auto wire = ShapeOnWire(faults, *reply.payload, s.options);
   Schedule(s, wire, arrived);
+  if (faults.Has(FaultKind::CutOff)) s.hangUpOnceSent = true;
   std::string line = "tx " + CommandFields(s, command) + " code=" + Hex8(reply.payload->at(0)) +
                      " len=" + std::to_string(reply.payload->size()) +
                      " wire=" + std::to_string(wire.size());
@@ -189,6 +191,11 @@ EndReason Serve(Session& s) {
     if (s.hungUp) return EndReason::HangUp;
     if (SimClock::now() >= s.deadline) return EndReason::Timeout;
     SendDue(s);
+    if (s.hangUpOnceSent && s.scheduled.empty() && s.unwritten.empty()) {
+      Pause(kCutOffPause);  // the tool may read the half frame before the line goes dead
+      TraceLine(s.trace, "hangup fault=cut-off");
+      return EndReason::HangUp;
+    }
     pollfd port{s.pty.master, static_cast<short>(POLLIN | (s.unwritten.empty() ? 0 : POLLOUT)), 0};
     timespec wait = Until(NextWake(s));
     if (ppoll(&port, 1, &wait, &waitMask) < 0) continue;  // a signal: looked at above

@@ -35,6 +35,7 @@ struct Session {
   std::vector<std::uint8_t> unwritten{};  // departed bytes the pty could not take yet
   bool connected = false;
   bool hungUp = false;
+  bool hangUpOnceSent = false;  // the cut-off fault: close the pty when the reply has left
   unsigned long long bytesIn = 0;
   unsigned long long bytesOut = 0;
 };

@@ -71,23 +71,28 @@ bool ImageFitsFlash() {
   return Fail(u"Firmware image is larger than MELOR flash size", u"Last Status: file too large");
 }
 
-bool WriteImage() {
+// Walks the image in chunks of up to 512 bytes, showing the progress before each chunk goes;
+// stops at the first chunk that step refuses.
+bool ForEachChunk(const char16_t* progress, bool (*step)(uint32_t offset, uint32_t n)) {
   uint32_t offset = 0;
   for (uint32_t remaining = run.imageLength; remaining > 0;) {
     uint32_t n = remaining < kMaxChunkSize ? remaining : kMaxChunkSize;
     remaining -= n;
-    ShowProgress(u"Sending firmware image: %d%%", Percent(remaining));
-    if (!Exchange(BuildProgramCommand(run.command, offset, n), kProgramRetries)) {
-      return Fail(u"COM error sending data", u"Last Status: COM error sending data.");
-    }
-    if (!IsProgramReply(reply, replyLength)) {
-      return Fail(u"Timeout waiting for response to program command",
-                  u"Last Status: Timeout error waiting for program response.");
-    }
+    ShowProgress(progress, Percent(remaining));
+    if (!step(offset, n)) return false;
     offset += n;
   }
-  LogMessage(u"Sending firmware image: done.");
-  ShowProgress(u"");
+  return true;
+}
+
+bool WriteChunk(uint32_t offset, uint32_t n) {
+  if (!Exchange(BuildProgramCommand(run.command, offset, n), kProgramRetries)) {
+    return Fail(u"COM error sending data", u"Last Status: COM error sending data.");
+  }
+  if (!IsProgramReply(reply, replyLength)) {
+    return Fail(u"Timeout waiting for response to program command",
+                u"Last Status: Timeout error waiting for program response.");
+  }
   return true;
 }
 
@@ -105,25 +110,32 @@ bool ChunkMatches(const uint8_t* deviceBytes, uint32_t offset, uint32_t n) {
   return true;
 }
 
-bool VerifyImage() {
-  uint32_t offset = 0;
-  for (uint32_t remaining = run.imageLength; remaining > 0;) {
-    uint32_t n = remaining < kMaxChunkSize ? remaining : kMaxChunkSize;
-    remaining -= n;
-    ShowProgress(u"Verifying firmware image: %d%%  ", Percent(remaining));
-    if (!Exchange(BuildReadCommand(run.command, offset, n), kReadRetries)) {
-      return Fail(u"COM error sending read command", u"Last Status: COM error sending read command.");
-    }
-    if (!IsReadReply(reply, replyLength, run.command, n)) {
-      return Fail(u"Timeout waiting for response to read command",
-                  u"Last Status: Timeout error waiting for response to read.");
-    }
-    if (!ChunkMatches(reply + kHeaderSize, offset, n)) return false;
-    offset += n;
+bool VerifyChunk(uint32_t offset, uint32_t n) {
+  if (!Exchange(BuildReadCommand(run.command, offset, n), kReadRetries)) {
+    return Fail(u"COM error sending read command", u"Last Status: COM error sending read command.");
   }
-  LogMessage(u"Verifying firmware image: done.");
+  if (!IsReadReply(reply, replyLength, run.command, n)) {
+    return Fail(u"Timeout waiting for response to read command",
+                u"Last Status: Timeout error waiting for response to read.");
+  }
+  return ChunkMatches(reply + kHeaderSize, offset, n);
+}
+
+// Both loops end by logging that they are done and clearing the progress line.
+bool Completed(const char16_t* done) {
+  LogMessage(u"%s", done);
   ShowProgress(u"");
   return true;
+}
+
+bool WriteImage() {
+  return ForEachChunk(u"Sending firmware image: %d%%", WriteChunk) &&
+         Completed(u"Sending firmware image: done.");
+}
+
+bool VerifyImage() {
+  return ForEachChunk(u"Verifying firmware image: %d%%  ", VerifyChunk) &&
+         Completed(u"Verifying firmware image: done.");
 }
 
 // The device's verdict; the close command that follows a success cannot change the outcome.
@@ -133,7 +145,11 @@ void Finalize() {
     Fail(u"COM error sending verify command", u"Last Status: COM error sending final command.");
     return;
   }
-  switch (ClassifyFinalReply(reply, replyLength)) {
+  // The verdict is the one reply whose bytes are taken on trust beyond its code; a frame that
+  // failed its checksum may carry a changed verdict, so it counts as no valid reply at all.
+  FinalVerdict verdict = ClassifyFinalReply(reply, replyLength);
+  if (reply != nullptr && LastFrameFailedChecksum()) verdict = FinalVerdict::Invalid;
+  switch (verdict) {
     case FinalVerdict::Invalid:
       // -1 stands for the byte when no reply byte came at all.
       LogMessage(u"Invalid response to verify command %d %d", replyLength,

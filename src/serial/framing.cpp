@@ -16,6 +16,7 @@ constexpr int32_t kMaxPayload = (kTransmitBufferSize - 7) / 2;
 
 uint8_t transmitBuffer[kTransmitBufferSize];
 uint8_t receiveBuffer[kReceiveBufferSize];
+bool lastFrameFailedChecksum;
 
 bool IsSpecial(uint8_t byte) { return byte == kSync || byte == kEnd || byte == kEscape; }
 
@@ -86,7 +87,8 @@ int Fail(const uint8_t** data, int32_t* length) {
 
 int Deliver(const Collection& frame, const uint8_t** data, int32_t* length) {
   *length = frame.stored - 1;
-  if (frame.sum != 0) {
+  lastFrameFailedChecksum = frame.sum != 0;
+  if (lastFrameFailedChecksum) {
     // The checksum byte stays counted, so that the length tells the caller the frame is bad.
     LogMessage(u"checksum error on rx");
     *length = frame.stored;
@@ -96,6 +98,8 @@ int Deliver(const Collection& frame, const uint8_t** data, int32_t* length) {
 }
 
 }  // namespace
+
+bool LastFrameFailedChecksum() { return lastFrameFailedChecksum; }
 
 int SendPacket(HANDLE port, const uint8_t* payload, int32_t length) {
   if (length > kMaxPayload) {

@@ -14,6 +14,10 @@ constexpr int kReadChunkSize = 40;
 // (logged). A length of 0 or less sends an empty payload.
 int SendPacket(HANDLE port, const uint8_t* payload, int32_t length);
 
+// Whether the frame that the last successful ReceivePacket returned failed its checksum (its
+// length then counts the checksum byte).
+bool LastFrameFailedChecksum();
+
 // Reads until one frame has ended. 0 with *data at the payload (valid until the next call) and
 // *length its length; 1 with null and 0 when reading failed or more than retries empty reads came.
 int ReceivePacket(HANDLE port, const uint8_t** data, int32_t* length, uint32_t retries);

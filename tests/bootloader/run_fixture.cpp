@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
@@ -172,28 +173,28 @@ SimDevice& RunTest::StartSim(const std::string& comName, const std::vector<std::
   close(output[1]);
   device.output = output[0];
   std::string ptyPath = ReadLineWithin(output[0], 10000);
+  device.ptyPath = ptyPath;
   EXPECT_EQ(ptyPath.rfind("/dev/", 0), 0u) << "melor-sim did not start: " << ptyPath;
   devices_.push_back(device);
   return devices_.back();
 }
 
-Bytes RunTest::StopSim(SimDevice& device) {
-  kill(device.pid, SIGTERM);
+// Signals the device and reaps it.
+static void EndSim(SimDevice& device, int signal) {
+  kill(device.pid, signal);
   int status;
   waitpid(device.pid, &status, 0);
   close(device.output);
   device.pid = -1;
+}
+
+Bytes RunTest::StopSim(SimDevice& device) {
+  EndSim(device, SIGTERM);
   std::ifstream dump(device.dumpPath, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(dump), std::istreambuf_iterator<char>());
 }
 
-void RunTest::KillSim(SimDevice& device) {
-  kill(device.pid, SIGKILL);
-  int status;
-  waitpid(device.pid, &status, 0);
-  close(device.output);
-  device.pid = -1;
-}
+void RunTest::KillSim(SimDevice& device) { EndSim(device, SIGKILL); }
 
 std::vector<std::string> RunTest::TraceOf(const SimDevice& device) {
   std::ifstream trace(device.tracePath);
@@ -229,6 +230,28 @@ RunOutcome RunTest::Run(const std::string& hexFile, const std::string& comName,
   outcome.lastStatus = Utf8(MessageLog.lastStatus, TextLength(MessageLog.lastStatus));
   recording = nullptr;
   lineHook = nullptr;
+  return outcome;
+}
+
+RunTest::CliOutcome RunTest::RunCli(const std::string& hexFile, const std::string& port) {
+  CliOutcome outcome;
+  std::string outPath = folder_ + "/cli.out";
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(out, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+    execl(PENTREL_CLI_PATH, PENTREL_CLI_PATH, hexFile.c_str(), port.c_str(), nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  outcome.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  std::ifstream out(outPath);
+  for (std::string line; std::getline(out, line);) outcome.out.push_back(line);
   return outcome;
 }
 

@@ -24,6 +24,7 @@ struct SimDevice {
   pid_t pid = -1;
   int output = -1;  // its stdout, kept open so that its closing summary has a reader
   std::string comName;
+  std::string ptyPath;
   std::string dumpPath;
   std::string tracePath;
 };
@@ -62,6 +63,14 @@ class RunTest : public ::testing::Test {
   // Runs ProgramThread to its end with the settings given; onLine sees every log line as logged.
   RunOutcome Run(const std::string& hexFile, const std::string& comName,
                  std::function<void(const std::string&)> onLine = nullptr);
+
+  // pentrel-cli run as its own process on the test's DOS-device folder.
+  struct CliOutcome {
+    int exitStatus = -1;
+    std::vector<std::string> out;  // stdout, line by line
+    double seconds = 0;
+  };
+  CliOutcome RunCli(const std::string& hexFile, const std::string& port);
 
   // True when the port opens exclusively right now (it was given back).
   bool PortIsFree(const std::string& comName);

@@ -151,6 +151,7 @@ TEST_F(FramingTest, ReceivePacket_returns_the_payload_and_counts_a_bad_checksum_
   EXPECT_EQ(good.result, 0);
   EXPECT_EQ(good.length, 3);
   EXPECT_EQ(good.payload, (Bytes{0x09, 0x00, 0x00}));
+  EXPECT_FALSE(LastFrameFailedChecksum());
   EXPECT_TRUE(log.Lines().empty());
 
   line.Send(Join({kPreamble, {0x09, 0x00, 0x00, 0xF6, 0x04}}));
@@ -159,6 +160,7 @@ TEST_F(FramingTest, ReceivePacket_returns_the_payload_and_counts_a_bad_checksum_
   EXPECT_EQ(bad.length, 4);
   EXPECT_EQ(bad.payload, (Bytes{0x09, 0x00, 0x00, 0xF6}));
   EXPECT_EQ(bad.data, good.data);  // both at the start of the one receive buffer
+  EXPECT_TRUE(LastFrameFailedChecksum());
   EXPECT_EQ(log.Lines(), std::vector<std::u16string>{u"checksum error on rx"});
 }
 

@@ -101,6 +101,33 @@ TEST(SimFaults, garbage_comes_before_an_intact_frame) {
   EXPECT_EQ(DecodeWire(raw).payload, kQueryReply);
 }
 
+TEST(SimFaults, a_longer_garbage_burst_repeats_the_junk_pattern) {
+  SimProcess sim({"--fault", "garbage@1", "--garbage-bytes", "20"});
+  sim.SendCommand(kQuery);
+  Bytes raw = sim.ReadFrameBytes();
+  Bytes pattern = {0x00, 0xFF, 0x13, 0x37, 0xA5, 0x5A, 0x42, 0xEE};
+  ASSERT_EQ(raw.size(), 20 + WireFrame(kQueryReply).size());
+  for (std::size_t i = 0; i < 20; i++) EXPECT_EQ(raw[i], pattern[i % 8]) << i;
+  EXPECT_EQ(Bytes(raw.begin() + 20, raw.end()), WireFrame(kQueryReply));
+}
+
+TEST(SimFaults, cut_off_sends_half_the_reply_frame_then_hangs_up) {
+  SimProcess sim({"--fault", "cut-off@query:1"});
+  sim.SendCommand(kQuery);
+  EXPECT_TRUE(sim.SeesHangUp(Millis(3000)));
+  Finished end = sim.WaitForEnd(Millis(5000));
+  EXPECT_NE(end.out.find("hung up"), std::string::npos) << end.out;
+  bool sawHalf = false;
+  for (const TraceEvent& e : sim.Trace()) {
+    if (e.event == "tx") {
+      EXPECT_EQ(e.fields.at("wire"), std::to_string(WireFrame(kQueryReply).size() / 2));
+      EXPECT_EQ(e.fields.at("fault"), "cut-off");
+      sawHalf = true;
+    }
+  }
+  EXPECT_TRUE(sawHalf);
+}
+
 TEST(SimFaults, stray_sync_cuts_the_reply_for_a_receiver) {
   SimProcess sim({"--fault", "stray-sync@query:1", "--fault", "stray-sync@program:1"});
   for (const Bytes& command : {kQuery, Concat(Header(0x02, 4, kBase), Chunk(1))}) {

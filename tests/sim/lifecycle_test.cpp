@@ -124,6 +124,6 @@ TEST(SimLifecycle, help_documents_every_option_and_fault_kind) {
        {"--link", "--timeout", "--dump", "--trace", "--flash-size", "--version", "--device-id",
         "--final", "--answer-after", "--baud", "--fault", "--late-ms", "--gap-ms", "bad-checksum",
         "bad-echo", "bad-data", "no-reply", "dribble", "garbage", "stray-sync", "late",
-        "hang-up", "Example"})
+        "hang-up", "cut-off", "--garbage-bytes", "Example"})
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
 }
