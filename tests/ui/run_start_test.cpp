@@ -1,0 +1,67 @@
+// Starting a run's worker thread, and the way back to the setup dialog when it cannot start.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "log/message_log.h"
+#include "platform/view_window.h"
+#include "ui/run_start.h"
+#include "ui/ui_state.h"
+
+namespace {
+
+LRESULT CALLBACK IgnoreMessages(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+DWORD WINAPI SignalStarted(LPVOID) {
+  static volatile LONG runs = 0;
+  InterlockedIncrement(&runs);
+  return 7;
+}
+
+class RunStartTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitMessageLog();
+    SetLastStatus(u"Last Status: earlier run");
+    LogWindow = CreateViewWindow(IgnoreMessages);
+    ASSERT_NE(LogWindow, nullptr);
+    WorkerThreadHandle = INVALID_HANDLE_VALUE;
+  }
+  void TearDown() override {
+    DestroyViewWindow(LogWindow);
+    LogWindow = nullptr;
+    if (WorkerThreadHandle != INVALID_HANDLE_VALUE) CloseHandle(WorkerThreadHandle);
+    WorkerThreadHandle = INVALID_HANDLE_VALUE;
+  }
+  bool SetupRequestPosted() {
+    MSG message;
+    return PeekMessageW(&message, LogWindow, WM_SHOW_SETUP, WM_SHOW_SETUP, PM_REMOVE) != 0;
+  }
+};
+
+TEST_F(RunStartTest, keeps_the_handle_of_the_started_thread) {
+  ASSERT_TRUE(StartRun(SignalStarted, 0));
+  ASSERT_NE(WorkerThreadHandle, INVALID_HANDLE_VALUE);
+  ASSERT_EQ(WaitForSingleObject(WorkerThreadHandle, 10000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeThread(WorkerThreadHandle, &code);
+  EXPECT_EQ(code, 7u);
+  EXPECT_EQ(std::u16string(MessageLog.lastStatus), u"Last Status: earlier run");
+  EXPECT_FALSE(SetupRequestPosted());
+}
+
+TEST_F(RunStartTest, a_thread_that_cannot_start_is_reported_and_the_dialog_asked_back) {
+  // No system reserves a stack of this size, so CreateThread fails for real.
+  ASSERT_FALSE(StartRun(SignalStarted, SIZE_T{1} << 46));
+  EXPECT_EQ(WorkerThreadHandle, INVALID_HANDLE_VALUE);
+  std::u16string line(MessageLog.ring[0], kLogLineWidth);
+  EXPECT_EQ(line.rfind(u"Unable to start the programming run. (", 0), 0u) << "line: "
+      << std::string(line.begin(), line.end());
+  EXPECT_EQ(std::u16string(MessageLog.lastStatus),
+            u"Last Status: Unable to start the programming run.");
+  EXPECT_TRUE(SetupRequestPosted());
+}
+
+}  // namespace
