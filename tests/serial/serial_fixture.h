@@ -3,51 +3,113 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "log_capture.h"
+#include "platform/text.h"
 #include "platform/win32.h"
 
 using Bytes = std::vector<uint8_t>;
+using Lines = std::vector<std::u16string>;
 
-// A raw pseudo-terminal pair. The test writes and reads the far end (the master); the code under
-// test opens the near end by its path. The fixture keeps its own descriptor of the near end, with
-// no lock, to look at its input queue and its termios.
+// A raw pseudo-terminal pair. The test writes and reads the far end (the master, non-blocking);
+// the code under test opens the near end by its path. `slave` is the fixture's own descriptor of
+// the near end, with no lock, to look at its input queue and its termios.
 struct PtyPair {
-  int master = -1;
-  int slave = -1;
+  int master = -1, slave = -1;
   std::string slavePath;
 
-  PtyPair();
-  ~PtyPair();
+  PtyPair() {
+    termios raw{};
+    cfmakeraw(&raw);
+    cfsetspeed(&raw, B9600);
+    char name[256];
+    if (openpty(&master, &slave, name, &raw, nullptr) != 0) ADD_FAILURE() << "openpty failed";
+    slavePath = name;
+    fcntl(master, F_SETFL, O_NONBLOCK);
+  }
+  ~PtyPair() {
+    HangUp();
+    close(slave);
+  }
   PtyPair(const PtyPair&) = delete;
-  PtyPair& operator=(const PtyPair&) = delete;
 
-  void Send(const Bytes& bytes) const;
+  void Send(const Bytes& bytes) const {
+    for (size_t done = 0; done < bytes.size();) {
+      ssize_t count = write(master, bytes.data() + done, bytes.size() - done);
+      pollfd entry{master, POLLOUT, 0};
+      if (count > 0) {
+        done += static_cast<size_t>(count);
+      } else if (poll(&entry, 1, 10000) <= 0) {
+        ADD_FAILURE() << "the far end could not write";
+        return;
+      }
+    }
+  }
   // What the near end has written, collected until the line stays quiet for quietMs.
-  Bytes Received(int quietMs = 200) const;
+  Bytes Received(int quietMs = 200) const {
+    Bytes bytes;
+    uint8_t chunk[4096];
+    pollfd entry{master, POLLIN, 0};
+    for (ssize_t count; poll(&entry, 1, quietMs) > 0 && (count = read(master, chunk, 4096)) > 0;)
+      bytes.insert(bytes.end(), chunk, chunk + count);
+    return bytes;
+  }
   // Bytes written by the far end and not yet read by the near end.
-  int Waiting() const;
+  int Waiting() const {
+    int count = 0;
+    ioctl(slave, FIONREAD, &count);
+    return count;
+  }
   // Waits (at most 10 s) until the near end has read everything sent to it.
-  void AwaitDrained() const;
-  void HangUp();
+  void AwaitDrained() const {
+    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (Waiting() > 0 && std::chrono::steady_clock::now() < limit)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  void HangUp() {
+    if (master >= 0) close(master);
+    master = -1;
+  }
 };
 
 // A temporary DOS-device folder named by PENTREL_DOSDEVICES for the life of the object.
 struct DosDeviceFolder {
   std::string path;
 
-  DosDeviceFolder();
-  ~DosDeviceFolder();
-  DosDeviceFolder(const DosDeviceFolder&) = delete;
-  DosDeviceFolder& operator=(const DosDeviceFolder&) = delete;
-
-  void Link(const std::string& name, const std::string& target) const;
+  DosDeviceFolder() {
+    char pattern[] = "/tmp/pentrel-dosdevices.XXXXXX";
+    path = mkdtemp(pattern);
+    setenv("PENTREL_DOSDEVICES", path.c_str(), 1);
+  }
+  ~DosDeviceFolder() {
+    unsetenv("PENTREL_DOSDEVICES");
+    std::filesystem::remove_all(path);
+  }
+  void Link(const std::string& name, const std::string& target) const {
+    std::filesystem::create_symlink(target, path + "/" + name);
+  }
   // Names in the folder's own order, as the directory lists them.
-  std::vector<std::string> Names() const;
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    DIR* directory = opendir(path.c_str());
+    while (dirent* entry = readdir(directory))
+      if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+    closedir(directory);
+    return names;
+  }
 };
 
 // A test with a COM5 on a fresh pty pair and the log recorded.
@@ -60,4 +122,11 @@ class SerialTest : public ::testing::Test {
   SerialTest() { devices.Link("COM5", line.slavePath); }
 };
 
-std::u16string ToU16(const std::string& text);
+inline std::u16string ToU16(const std::string& text) { return {text.begin(), text.end()}; }
+
+// Opens "\\.\" + name for exclusive use, as any program might, without OpenPort's settings.
+inline HANDLE OpenDevice(const std::u16string& name) {
+  std::u16string path = u"\\\\.\\" + name;
+  return CreateFileW(Win32Text(path.c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
