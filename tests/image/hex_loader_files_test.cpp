@@ -1,62 +1,41 @@
 // LoadHexFile and the file system: names that open nothing, long paths, unreadable files, and the
 // image left erased after any failure.
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <fstream>
-#include <string>
 
 #include "hex_fixture.h"
-#include "image/firmware_image.h"
-#include "log/message_log.h"
-#include "settings/settings.h"
 
 namespace {
 
-using Logs = std::vector<std::u16string>;
 using LoadHexFileFrom = HexFileTest;
 
-const char16_t kUnableStatus[] = u"Last Status: Unable to open input file.";
-const std::string kGoodFile = Lines({Upper(0x1D00), Record(0, 0, {0x42}), EndOfFile()});
+const std::string kGoodFile = Lines({Upper(0x1D00), Record(0, 0, {0x42}), kEndOfFile});
 
-// The log line for a path that could not be opened, cut to the log's width as it is shown.
-std::u16string UnableLine(const std::u16string& path) {
-  std::u16string line = u"Unable to open input file " + path;
-  return line.substr(0, kLogLineWidth - 1);
-}
-
-TEST_F(LoadHexFileFrom, a_missing_file_or_a_folder_is_reported_and_leaves_the_image_erased) {
-  ASSERT_EQ(Load(kGoodFile), 0);
-  std::filesystem::path missing = scratch / "none.hex";
-  for (const std::filesystem::path& path : {missing, scratch}) {
-    SetUp();
-    Choose(path);
+TEST_F(LoadHexFileFrom, a_name_that_opens_nothing_is_reported_and_leaves_the_image_erased) {
+  // A setting filled to its last unit without a terminator is not read past its end.
+  std::u16string full = scratch.u16string() + u"/" + std::u16string(kPathCapacity, u'u');
+  struct Case {
+    std::u16string setting;
+    std::u16string shown;
+  } cases[] = {
+      {(scratch / "none.hex").u16string(), (scratch / "none.hex").u16string()},
+      {scratch.u16string(), scratch.u16string()},
+      {u"", u""},
+      {full.substr(0, kPathCapacity), full.substr(0, kPathCapacity - 1)},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(Load(kGoodFile), 0);
+    ResetLog();
+    std::fill_n(HexFileName, kPathCapacity, u'\0');
+    std::copy_n(c.setting.begin(), std::min<size_t>(c.setting.size(), kPathCapacity), HexFileName);
     EXPECT_EQ(LoadHexFile(), -1);
-    EXPECT_EQ(Logged(), Logs{UnableLine(path.u16string())});
-    EXPECT_EQ(LastStatus(), kUnableStatus);
+    // The log line is cut to the log's width, as it is shown.
+    std::u16string line = c.shown.empty() ? u"Unable to open input file"
+                                          : u"Unable to open input file " + c.shown;
+    EXPECT_EQ(Logged(), Logs{line.substr(0, kLogLineWidth - 1)});
+    EXPECT_EQ(std::u16string(MessageLog.lastStatus), u"Last Status: Unable to open input file.");
     EXPECT_EQ(FirmwareImage.highestEnd, 0u);
     EXPECT_EQ(At(kImageBase), 0xFF);
   }
-}
-
-TEST_F(LoadHexFileFrom, an_empty_or_unterminated_name_opens_nothing) {
-  HexFileName[0] = u'\0';
-  EXPECT_EQ(LoadHexFile(), -1);
-  EXPECT_EQ(Logged(), Logs{u"Unable to open input file"});
-  EXPECT_EQ(LastStatus(), kUnableStatus);
-
-  // A path of 260 characters or more never reaches the setting: it is left empty.
-  std::u16string tooLong = scratch.u16string() + u"/" + std::u16string(300, u'n');
-  FormatPath(HexFileName, u"%s", tooLong.c_str());
-  EXPECT_EQ(HexFileName[0], u'\0');
-
-  // A setting filled to its last unit without a terminator is not read past its end.
-  SetUp();
-  std::u16string full = scratch.u16string() + u"/" + std::u16string(kPathCapacity, u'u');
-  std::copy_n(full.begin(), kPathCapacity, HexFileName);
-  EXPECT_EQ(LoadHexFile(), -1);
-  EXPECT_EQ(Logged(), Logs{UnableLine(full.substr(0, kPathCapacity - 1))});
-  EXPECT_EQ(LastStatus(), kUnableStatus);
 }
 
 TEST_F(LoadHexFileFrom, a_path_of_259_characters) {
@@ -64,8 +43,7 @@ TEST_F(LoadHexFileFrom, a_path_of_259_characters) {
   std::filesystem::path folder = scratch / std::string(8, 'd');
   while (folder.u16string().size() < 200) folder /= std::string(8, 'd');
   std::filesystem::create_directories(folder);
-  size_t nameLength = 259 - folder.u16string().size() - 1;
-  std::filesystem::path path = folder / std::string(nameLength, 'f');
+  std::filesystem::path path = folder / std::string(259 - folder.u16string().size() - 1, 'f');
   ASSERT_EQ(path.u16string().size(), 259u);
   std::ofstream(path, std::ios::binary) << kGoodFile;
   Choose(path);
@@ -79,7 +57,7 @@ TEST_F(LoadHexFileFrom, a_file_that_cannot_be_read_is_reported_not_accepted_in_p
   Choose("/proc/self/mem");
   EXPECT_EQ(LoadHexFile(), -1);
   EXPECT_EQ(Logged(), Logs{u"Unable to read input file /proc/self/mem"});
-  EXPECT_EQ(LastStatus(), u"Last Status: Unable to read input file.");
+  EXPECT_EQ(std::u16string(MessageLog.lastStatus), u"Last Status: Unable to read input file.");
 }
 #endif
 

@@ -1,17 +1,8 @@
 // LoadHexFile on file contents: what is stored, how far highestEnd reaches, and the messages and
 // Last Status of every refusal.
-#include <gtest/gtest.h>
-
-#include <random>
-#include <string>
-
 #include "hex_fixture.h"
-#include "image/firmware_image.h"
-#include "log/message_log.h"
 
 namespace {
-
-using Logs = std::vector<std::u16string>;
 
 std::vector<uint8_t> Counting(size_t count, uint8_t first = 0) {
   std::vector<uint8_t> data(count);
@@ -19,18 +10,13 @@ std::vector<uint8_t> Counting(size_t count, uint8_t first = 0) {
   return data;
 }
 
-std::string Lowered(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 using LoadHexFileTest = HexFileTest;
 
 TEST_F(LoadHexFileTest, stores_records_in_the_window_and_leaves_every_other_byte_erased) {
-  std::string file = Lines({Upper(0x1D00), Record(0, 0x0000, Counting(16)),
-                            Lowered(Record(0, 0x0020, {0xAB, 0xCD})), EndOfFile()},
-                           "\r\n");
-  EXPECT_EQ(Load(file), 0);
+  std::string lowered = Record(0, 0x0020, {0xAB, 0xCD});
+  for (char& c : lowered) c = static_cast<char>(std::tolower(c));
+  EXPECT_EQ(Load(Lines({Upper(0x1D00), Record(0, 0, Counting(16)), lowered, kEndOfFile}, "\r\n")),
+            0);
   EXPECT_EQ(FirmwareImage.highestEnd, 0x1D000022u);
   for (uint32_t i = 0; i < 16; i++) EXPECT_EQ(At(0x1D000000 + i), i);
   EXPECT_EQ(At(0x1D000010), 0xFF);  // the gap between the records
@@ -38,7 +24,7 @@ TEST_F(LoadHexFileTest, stores_records_in_the_window_and_leaves_every_other_byte
   EXPECT_EQ(At(0x1D000021), 0xCD);
   EXPECT_EQ(At(0x1D000022), 0xFF);
   EXPECT_EQ(Logged(), Logs{});
-  EXPECT_EQ(LastStatus(), u"");
+  EXPECT_EQ(std::u16string(MessageLog.lastStatus), u"");
 
   // Every load starts from erased flash: nothing of the first file survives the second.
   EXPECT_EQ(Load(Lines({Upper(0x1D08), Record(0, 0xFFF0, {0x11})})), 0);
@@ -48,10 +34,10 @@ TEST_F(LoadHexFileTest, stores_records_in_the_window_and_leaves_every_other_byte
 }
 
 TEST_F(LoadHexFileTest, later_records_win_and_an_empty_record_raises_highest_end_to_its_address) {
-  std::string file = Lines({Upper(0x1D01), Record(0, 0x0000, Counting(8, 0x10)),
-                            Record(0, 0x0004, {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}),
-                            Record(0, 0x8000, {}), Record(0, 0x0100, {})});
-  EXPECT_EQ(Load(file), 0);
+  EXPECT_EQ(Load(Lines({Upper(0x1D01), Record(0, 0x0000, Counting(8, 0x10)),
+                        Record(0, 0x0004, std::vector<uint8_t>(6, 0xEE)), Record(0, 0x8000, {}),
+                        Record(0, 0x0100, {})})),
+            0);
   EXPECT_EQ(At(0x1D010003), 0x13);
   EXPECT_EQ(At(0x1D010004), 0xEE);
   EXPECT_EQ(At(0x1D010009), 0xEE);
@@ -59,92 +45,14 @@ TEST_F(LoadHexFileTest, later_records_win_and_an_empty_record_raises_highest_end
   EXPECT_EQ(FirmwareImage.highestEnd, 0x1D018000u);
 }
 
-TEST_F(LoadHexFileTest, skips_records_outside_the_image_but_still_checks_them) {
-  std::string outside = Lines({Record(0, 0x0000, {1, 2}), Upper(0x1CFF), Record(0, 0xFFFF, {3}),
-                               Upper(0x1D09), Record(0, 0x0000, {4}), Upper(0xFFFF),
-                               Record(0, 0x0000, {5})});
-  EXPECT_EQ(Load(outside), -1);
-  EXPECT_EQ(Logged(), Logs{kNotValidLine});
-  EXPECT_EQ(LastStatus(), kNotValidStatus);
-  for (uint32_t k = 0; k < kImageSize; k += 0x1000) ASSERT_EQ(FirmwareImage.bytes[k], 0xFF);
-
-  SetUp();
-  EXPECT_EQ(Load(Lines({Upper(0x1D00), Record(0, 0, {1}), Upper(0x1D09),
-                        BadChecksum(Record(0, 0, {4}))})),
-            -1);
-  EXPECT_EQ(Logged(), (Logs{u"Checksum error, line 3", kNotValidLine}));
-}
-
-TEST_F(LoadHexFileTest, counts_skipped_lines_numbers_from_zero_and_stops_at_the_first_error) {
-  std::string spaced = " ";
-  spaced += Record(0, 0, {1});
-  std::string file = Lines({"", spaced, "; comment", Upper(0x1D00), Record(0, 0, {0x5A}),
-                            BadChecksum(Record(0, 0, {9})), Record(0, 0x10, {7})});
-  EXPECT_EQ(Load(file), -1);
-  EXPECT_EQ(Logged(), (Logs{u"Checksum error, line 5", kNotValidLine}));
-  EXPECT_EQ(LastStatus(), kNotValidStatus);
-  EXPECT_EQ(At(0x1D000000), 0x5A);  // what came before the error stays stored
-  EXPECT_EQ(At(0x1D000010), 0xFF);  // nothing after it is read
-}
-
-TEST_F(LoadHexFileTest, refuses_unknown_record_types_after_checking_them) {
-  for (uint8_t type : {0x02, 0x03, 0x05, 0xA0}) {
-    SetUp();
-    EXPECT_EQ(Load(Lines({Upper(0x1D00), Record(0, 0, {1}), Record(type, 0, {0, 0})})), -1);
-    char16_t expected[64];
-    FormatBounded(expected, 64, u"Unknown opcode 0x%02x, line 2 in hex file.", type);
-    EXPECT_EQ(Logged(), (Logs{expected, kNotValidLine}));
-    EXPECT_EQ(LastStatus(), kNotValidStatus);
-  }
-  SetUp();
-  EXPECT_EQ(Load(Lines({Upper(0x1D00), BadChecksum(Record(0x05, 0, {}))})), -1);
-  EXPECT_EQ(Logged(), (Logs{u"Checksum error, line 1", kNotValidLine}));
-}
-
 TEST_F(LoadHexFileTest, stops_at_the_end_of_file_record_and_does_without_one) {
-  EXPECT_EQ(Load(Lines({Upper(0x1D00), Record(0, 0, {1}), EndOfFile(), "garbage",
+  EXPECT_EQ(Load(Lines({Upper(0x1D00), Record(0, 0, {1}), kEndOfFile, "garbage",
                         BadChecksum(Record(0, 0, {2})), Record(3, 0, {})})),
             0);
   EXPECT_EQ(At(0x1D000000), 1);
   EXPECT_EQ(Logged(), Logs{});
-
   EXPECT_EQ(Load(Upper(0x1D00) + "\n" + Record(0, 0, {2})), 0);  // no line end at all at the end
   EXPECT_EQ(At(0x1D000000), 2);
-
-  EXPECT_EQ(Load(Lines({EndOfFile(), Upper(0x1D00), Record(0, 0, {1})})), -1);
-  EXPECT_EQ(Logged(), Logs{kNotValidLine});
-}
-
-TEST_F(LoadHexFileTest, refuses_a_file_whose_only_record_in_the_image_is_empty_at_its_start) {
-  EXPECT_EQ(Load(Lines({Upper(0x1D00), Record(0, 0x0000, {}), EndOfFile()})), -1);
-  EXPECT_EQ(Logged(), Logs{kNotValidLine});
-  EXPECT_EQ(LastStatus(), kNotValidStatus);
-}
-
-TEST_F(LoadHexFileTest, takes_a_44_byte_record_whose_line_end_comes_as_a_read_of_its_own) {
-  std::string longest = Record(0, 0x0100, Counting(44, 0x80));
-  ASSERT_EQ(longest.size(), 99u);
-  EXPECT_EQ(Load(Lines({Upper(0x1D00), longest, BadChecksum(Record(0, 0, {}))}, "\r\n")), -1);
-  EXPECT_EQ(Logged(), (Logs{u"Checksum error, line 3", kNotValidLine}));
-  EXPECT_EQ(At(0x1D000100), 0x80);
-  EXPECT_EQ(At(0x1D00012B), 0x80 + 43);
-}
-
-TEST_F(LoadHexFileTest, refuses_records_shorter_than_their_byte_count_calls_for) {
-  std::string whole = Record(0, 0x0000, Counting(4));
-  std::string tooLong = Record(0, 0x0000, Counting(45));  // 101 characters: two reads
-  std::string withNul = whole;
-  withNul[12] = '\0';
-  // Without its checksum this one would add up to 0 if the missing digits were read as zeros.
-  std::string sumsToZero = Record(0, 0x0000, {0xFF}).substr(0, 11);
-  for (const std::string& record :
-       {whole.substr(0, whole.size() - 2), whole.substr(0, whole.size() - 1),
-        whole.substr(0, 9), std::string(":"), tooLong, withNul, sumsToZero}) {
-    SetUp();
-    EXPECT_EQ(Load(Lines({Upper(0x1D00), record, Record(0, 0x40, {1})})), -1) << record;
-    EXPECT_EQ(Logged(), (Logs{u"Checksum error, line 1", kNotValidLine})) << record;
-    EXPECT_EQ(At(0x1D000000), 0xFF) << record;
-  }
 }
 
 TEST_F(LoadHexFileTest, drops_the_bytes_of_a_record_that_runs_past_the_image) {
@@ -153,40 +61,90 @@ TEST_F(LoadHexFileTest, drops_the_bytes_of_a_record_that_runs_past_the_image) {
   EXPECT_EQ(At(0x1D08FFFF), 8);
   // Nothing written past bytes: highestEnd sits right behind them and stays at the image's end.
   EXPECT_EQ(FirmwareImage.highestEnd, kImageBase + kImageSize);
-
   EXPECT_EQ(Load(Lines({Upper(0x1D08), Record(0, 0xFFFF, Counting(44, 1))})), 0);
   EXPECT_EQ(At(0x1D08FFFF), 1);
   EXPECT_EQ(FirmwareImage.highestEnd, kImageBase + kImageSize);
 }
 
-TEST_F(LoadHexFileTest, refuses_files_that_hold_no_records_with_a_message) {
+TEST_F(LoadHexFileTest, refuses_a_file_with_the_message_of_its_first_fault) {
+  const Logs checksum1 = {u"Checksum error, line 1", kNotValidLine};
+  const Logs notValid = {kNotValidLine};
+  std::string spaced = " " + Record(0, 0, {1});
+  std::string whole = Record(0, 0x0000, Counting(4));
+  std::string withNul = whole;
+  withNul[12] = '\0';
+  std::string longest = Record(0, 0x0100, Counting(44, 0x80));  // 99 characters
   std::string garbage(4096, '\0');
   std::mt19937 random(7);
   for (char& c : garbage) c = static_cast<char>(random());
-  std::string crOnly = Lines({Upper(0x1D00), Record(0, 0, Counting(16)),
-                              Record(0, 0x10, Counting(16)), Record(0, 0x20, Counting(16))},
-                             "\r");
-  for (const std::string& file : {std::string(), std::string("\n\r\n"), garbage,
-                                  std::string(1000, '\0'), std::string(20000, 'F') + "\n",
-                                  crOnly}) {
-    SetUp();
-    EXPECT_EQ(Load(file), -1);
-    ASSERT_FALSE(Logged().empty());
-    EXPECT_EQ(Logged().back(), kNotValidLine);
-    EXPECT_EQ(LastStatus(), kNotValidStatus);
+  struct Case {
+    std::string file;
+    Logs logs;  // empty: only the last line is checked
+    std::vector<std::pair<uint32_t, uint8_t>> bytes;
+  } cases[] = {
+      // Records outside the image are skipped, never stored, and a file of only those is empty.
+      {Lines({Record(0, 0, {1, 2}), Upper(0x1CFF), Record(0, 0xFFFF, {3}), Upper(0x1D09),
+              Record(0, 0, {4}), Upper(0xFFFF), Record(0, 0, {5})}),
+       notValid, {{0x1D000000, 0xFF}, {0x1D00FFFF, 0xFF}, {0x1D08FFFF, 0xFF}}},
+      // ...but still checked.
+      {Lines({Upper(0x1D00), Record(0, 0, {1}), Upper(0x1D09), BadChecksum(Record(0, 0, {4}))}),
+       {u"Checksum error, line 3", kNotValidLine}, {}},
+      // Lines are numbered from 0, skipped ones counted; what came before the error stays stored
+      // and nothing after it is read.
+      {Lines({"", spaced, "; comment", Upper(0x1D00), Record(0, 0, {0x5A}),
+              BadChecksum(Record(0, 0, {9})), Record(0, 0x10, {7})}),
+       {u"Checksum error, line 5", kNotValidLine}, {{0x1D000000, 0x5A}, {0x1D000010, 0xFF}}},
+      // Unknown record types, after their checksum.
+      {Lines({Upper(0x1D00), Record(0, 0, {1}), Record(0x02, 0, {0, 0})}),
+       {u"Unknown opcode 0x02, line 2 in hex file.", kNotValidLine}, {}},
+      {Lines({Upper(0x1D00), Record(0, 0, {1}), Record(0xA0, 0, {0, 0})}),
+       {u"Unknown opcode 0xa0, line 2 in hex file.", kNotValidLine}, {}},
+      {Lines({Upper(0x1D00), Record(0x03, 0, {0, 0})}),
+       {u"Unknown opcode 0x03, line 1 in hex file.", kNotValidLine}, {}},
+      {Lines({Upper(0x1D00), Record(0x05, 0, {0, 0})}),
+       {u"Unknown opcode 0x05, line 1 in hex file.", kNotValidLine}, {}},
+      {Lines({Upper(0x1D00), BadChecksum(Record(0x05, 0, {}))}), checksum1, {}},
+      // Nothing before the end-of-file record; only an empty record at the image's start.
+      {Lines({kEndOfFile, Upper(0x1D00), Record(0, 0, {1})}), notValid, {}},
+      {Lines({Upper(0x1D00), Record(0, 0x0000, {}), kEndOfFile}), notValid, {}},
+      // The longest record's line end comes as a read of its own, still on its line.
+      {Lines({Upper(0x1D00), longest, BadChecksum(Record(0, 0, {}))}, "\r\n"),
+       {u"Checksum error, line 3", kNotValidLine}, {{0x1D000100, 0x80}, {0x1D00012B, 0x80 + 43}}},
+      // Records shorter than their byte count calls for, however they are cut.
+      {Lines({Upper(0x1D00), whole.substr(0, 17), Record(0, 0x40, {1})}), checksum1,
+       {{0x1D000000, 0xFF}}},
+      {Lines({Upper(0x1D00), whole.substr(0, 18)}), checksum1, {}},
+      {Lines({Upper(0x1D00), whole.substr(0, 9)}), checksum1, {}},
+      {Lines({Upper(0x1D00), ":"}), checksum1, {}},
+      {Lines({Upper(0x1D00), Record(0, 0, Counting(45))}), checksum1, {}},  // 101 characters
+      {Lines({Upper(0x1D00), withNul}), checksum1, {{0x1D000000, 0xFF}}},
+      // Would add up to 0 if the missing checksum digits were read as zeros.
+      {Lines({Upper(0x1D00), Record(0, 0, {0xFF}).substr(0, 11)}), checksum1, {}},
+      // A line of 20,001 characters with its end counts as its 203 reads.
+      {std::string(20000, 'x') + "\n" + Lines({Upper(0x1D00), Record(0x02, 0, {0, 0})}),
+       {u"Unknown opcode 0x02, line 204 in hex file.", kNotValidLine}, {}},
+      {":" + std::string(20000, 'F') + "\n", {u"Checksum error, line 0", kNotValidLine}, {}},
+      // Files that hold no records.
+      {"", {}, {}},
+      {"\n\r\n", {}, {}},
+      {garbage, {}, {}},
+      {std::string(1000, '\0'), {}, {}},
+      {std::string(20000, 'F') + "\n", {}, {}},
+      {Lines({Upper(0x1D00), Record(0, 0, Counting(16)), Record(0, 0x10, Counting(16))}, "\r"),
+       {}, {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Load(c.file), -1) << c.file;
+    Logs logged = Logged();
+    if (c.logs.empty()) {
+      ASSERT_FALSE(logged.empty()) << c.file;
+      EXPECT_EQ(logged.back(), kNotValidLine) << c.file;
+    } else {
+      EXPECT_EQ(logged, c.logs) << c.file;
+    }
+    EXPECT_EQ(std::u16string(MessageLog.lastStatus), kNotValidStatus) << c.file;
+    for (auto [address, value] : c.bytes) EXPECT_EQ(At(address), value) << std::hex << address;
   }
-}
-
-TEST_F(LoadHexFileTest, counts_a_line_of_20000_characters_as_its_reads) {
-  // 20,001 characters with the line end take 203 reads of at most 99.
-  std::string file = std::string(20000, 'x') + "\n" +
-                     Lines({Upper(0x1D00), Record(0, 0, {1}), Record(0x02, 0, {0, 0})});
-  EXPECT_EQ(Load(file), -1);
-  EXPECT_EQ(Logged().front(), u"Unknown opcode 0x02, line 205 in hex file.");
-
-  SetUp();
-  EXPECT_EQ(Load(":" + std::string(20000, 'F') + "\n"), -1);
-  EXPECT_EQ(Logged(), (Logs{u"Checksum error, line 0", kNotValidLine}));
 }
 
 }  // namespace
