@@ -29,52 +29,40 @@ class MessageLogTest : public ::testing::Test {
   }
 };
 
-TEST_F(MessageLogTest, pads_every_line_to_64_characters_and_keeps_at_most_63_of_text) {
+TEST_F(MessageLogTest, pads_every_line_to_64_characters_and_bounds_progress_and_last_status) {
+  std::u16string text62(62, u'a'), text63(63, u'b'), text64(64, u'c'), text80(80, u's');
   LogMessage(u"");
-  EXPECT_EQ(Slot(0), Padded(u""));
   LogMessage(u"Checksum error, line %d", 7);
+  for (const std::u16string* text : {&text62, &text63, &text64}) LogMessage(u"%s", text->c_str());
+  EXPECT_EQ(Slot(0), Padded(u""));
   EXPECT_EQ(Slot(1), Padded(u"Checksum error, line 7"));
-  std::u16string text62(62, u'a'), text63(63, u'b'), text64(64, u'c'), text200(200, u'd');
-  LogMessage(u"%s", text62.c_str());
-  LogMessage(u"%s", text63.c_str());
-  LogMessage(u"%s", text64.c_str());
-  LogMessage(u"%s", text200.c_str());
   EXPECT_EQ(Slot(2), text62 + u"  ");
   EXPECT_EQ(Slot(3), text63 + u" ");
   EXPECT_EQ(Slot(4), text64.substr(0, 63) + u" ");
-  EXPECT_EQ(Slot(5), text200.substr(0, 63) + u" ");
+  ShowProgress(u"%s", text80.c_str());
+  EXPECT_EQ(std::u16string(MessageLog.progressLine, kLogLineWidth), text80.substr(0, 63) + u" ");
+  ShowProgress(u"Verifying firmware image: %d%%  ", 78);
+  EXPECT_EQ(std::u16string(MessageLog.progressLine, kLogLineWidth),
+            Padded(u"Verifying firmware image: 78%  "));
+  SetLastStatus(u"%s", text80.c_str());
+  EXPECT_EQ(std::u16string(MessageLog.lastStatus), text80.substr(0, 79));
+  SetLastStatus(u"");
+  EXPECT_EQ(MessageLog.lastStatus[0], u'\0');
 }
 
-TEST_F(MessageLogTest, the_fifteenth_line_wraps_into_slot_zero) {
+TEST_F(MessageLogTest, the_fifteenth_line_wraps_into_slot_zero_and_blank_lines_blank_the_log) {
   for (int i = 1; i <= 15; i++) LogMessage(u"line %d", i);
   EXPECT_EQ(MessageLog.writeIndex, 1);
-  EXPECT_EQ(Slot(0), Padded(u"line 15"));
   // Read from the write index on, as a repaint does, the window holds lines 2 to 15.
   for (int r = 0; r < kLogLines; r++) {
     std::string number = std::to_string(r + 2);
     EXPECT_EQ(Slot((MessageLog.writeIndex + r) % kLogLines),
               Padded(u"line " + std::u16string(number.begin(), number.end())));
   }
-}
-
-TEST_F(MessageLogTest, fourteen_blank_lines_blank_the_log_and_turn_the_ring_once) {
-  for (int i = 0; i < 5; i++) LogMessage(u"old %d", i);
+  // Fourteen blank lines blank the log and turn the ring once.
   for (int i = 0; i < kLogLines; i++) LogMessage(u" ");
-  EXPECT_EQ(MessageLog.writeIndex, 5);
+  EXPECT_EQ(MessageLog.writeIndex, 1);
   for (int i = 0; i < kLogLines; i++) EXPECT_EQ(Slot(i), Padded(u""));
-}
-
-TEST_F(MessageLogTest, progress_and_last_status_are_bounded_and_padded) {
-  ShowProgress(u"Verifying firmware image: %d%%  ", 78);
-  EXPECT_EQ(std::u16string(MessageLog.progressLine, kLogLineWidth),
-            Padded(u"Verifying firmware image: 78%  "));
-  ShowProgress(u"");
-  EXPECT_EQ(std::u16string(MessageLog.progressLine, kLogLineWidth), Padded(u""));
-  std::u16string text80(80, u's');
-  SetLastStatus(u"%s", text80.c_str());
-  EXPECT_EQ(std::u16string(MessageLog.lastStatus), text80.substr(0, 79));
-  SetLastStatus(u"");
-  EXPECT_EQ(MessageLog.lastStatus[0], u'\0');
 }
 
 // The view as the window would be: records what it was sent, and checks from another thread

@@ -8,20 +8,26 @@
 
 namespace {
 
-DWORD WINAPI ReturnsItsParameter(LPVOID parameter) {
+std::atomic<bool> release{false};
+
+DWORD WINAPI ReturnsItsParameterWhenReleased(LPVOID parameter) {
+  while (!release) std::this_thread::yield();
   return static_cast<DWORD>(reinterpret_cast<uintptr_t>(parameter));
 }
 
-DWORD WINAPI EndsWithExitThread(LPVOID) {
-  ExitThread(static_cast<DWORD>(-1));
-}
+DWORD WINAPI EndsWithExitThread(LPVOID) { ExitThread(static_cast<DWORD>(-1)); }
 
-TEST(CreateThread, reports_the_exit_code_of_a_return_or_of_ExitThread) {
-  HANDLE returning = CreateThread(nullptr, 0, ReturnsItsParameter, reinterpret_cast<LPVOID>(42),
-                                  0, nullptr);
+TEST(CreateThread, reports_the_exit_code_of_a_return_or_of_ExitThread_and_outlives_its_handle) {
+  release = false;
+  HANDLE returning = CreateThread(nullptr, 0, ReturnsItsParameterWhenReleased,
+                                  reinterpret_cast<LPVOID>(42), 0, nullptr);
   HANDLE exiting = CreateThread(nullptr, 0, EndsWithExitThread, nullptr, 0, nullptr);
-  ASSERT_NE(returning, nullptr);
-  ASSERT_NE(exiting, nullptr);
+  HANDLE orphan = CreateThread(nullptr, 0, ReturnsItsParameterWhenReleased, nullptr, 0, nullptr);
+  ASSERT_TRUE(returning != nullptr && exiting != nullptr && orphan != nullptr);
+  EXPECT_EQ(WaitForSingleObject(returning, 20), WAIT_TIMEOUT);
+  // The orphan ends after its handle is gone; ASan would see a use after free.
+  EXPECT_TRUE(CloseHandle(orphan));
+  release = true;
   EXPECT_EQ(WaitForSingleObject(returning, INFINITE), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(exiting, 10000), WAIT_OBJECT_0);
   DWORD code = 0;
@@ -29,24 +35,7 @@ TEST(CreateThread, reports_the_exit_code_of_a_return_or_of_ExitThread) {
   EXPECT_EQ(code, 42u);
   EXPECT_TRUE(GetExitCodeThread(exiting, &code));
   EXPECT_EQ(code, 0xFFFFFFFFu);
-  EXPECT_TRUE(CloseHandle(returning));
-  EXPECT_TRUE(CloseHandle(exiting));
-}
-
-std::atomic<bool> release{false};
-
-DWORD WINAPI WaitsForRelease(LPVOID) {
-  while (!release) std::this_thread::yield();
-  return 7;
-}
-
-TEST(CreateThread, a_handle_closed_before_the_thread_ends_leaves_it_running_safely) {
-  release = false;
-  HANDLE thread = CreateThread(nullptr, 0, WaitsForRelease, nullptr, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
-  EXPECT_EQ(WaitForSingleObject(thread, 20), WAIT_TIMEOUT);
-  EXPECT_TRUE(CloseHandle(thread));
-  release = true;  // the thread ends after its handle is gone; ASan would see a use after free
+  EXPECT_TRUE(CloseHandle(returning) && CloseHandle(exiting));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
@@ -55,19 +44,17 @@ TEST(CreateMutexW, is_recursive_for_its_owner_and_exclusive_against_others) {
   ASSERT_NE(mutex, nullptr);
   ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
   ASSERT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
-  DWORD otherResult = WAIT_FAILED;
-  std::thread([&] { otherResult = WaitForSingleObject(mutex, 30); }).join();
-  EXPECT_EQ(otherResult, WAIT_TIMEOUT);
-  EXPECT_TRUE(ReleaseMutex(mutex));
-  EXPECT_TRUE(ReleaseMutex(mutex));
+  DWORD otherResult = WAIT_FAILED, strangerError = 0;
   BOOL releasedByStranger = TRUE;
-  DWORD strangerError = 0;
   std::thread([&] {
+    otherResult = WaitForSingleObject(mutex, 30);
     releasedByStranger = ReleaseMutex(mutex);
     strangerError = GetLastError();
   }).join();
+  EXPECT_EQ(otherResult, WAIT_TIMEOUT);
   EXPECT_FALSE(releasedByStranger);
   EXPECT_EQ(strangerError, ERROR_NOT_OWNER);
+  EXPECT_TRUE(ReleaseMutex(mutex) && ReleaseMutex(mutex));
   std::thread([&] {
     otherResult = WaitForSingleObject(mutex, 0);
     ReleaseMutex(mutex);
