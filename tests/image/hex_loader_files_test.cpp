@@ -29,8 +29,8 @@ TEST_F(LoadHexFileFrom, a_name_that_opens_nothing_is_reported_and_leaves_the_ima
     std::copy_n(c.setting.begin(), std::min<size_t>(c.setting.size(), kPathCapacity), HexFileName);
     EXPECT_EQ(LoadHexFile(), -1);
     // The log line is cut to the log's width, as it is shown.
-    std::u16string line = c.shown.empty() ? u"Unable to open input file"
-                                          : u"Unable to open input file " + c.shown;
+    std::u16string line = u"Unable to open input file";
+    if (!c.shown.empty()) line += u' ' + c.shown;
     EXPECT_EQ(Logged(), Logs{line.substr(0, kLogLineWidth - 1)});
     EXPECT_EQ(std::u16string(MessageLog.lastStatus), u"Last Status: Unable to open input file.");
     EXPECT_EQ(FirmwareImage.highestEnd, 0u);
