@@ -23,19 +23,17 @@ int MillisLeft(Clock::time_point end) {
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
-struct Child {
-  pid_t pid;
-  int outFd;
-  int errFd;
-};
+// True when `fd` has something to read (or has hung up) before `end`.
+bool Readable(int fd, Clock::time_point end) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, MillisLeft(end)) > 0;
+}
 
-Child Spawn(const std::vector<std::string>& args) {
+void Spawn(const std::vector<std::string>& args, pid_t* pid, int* outFd, int* errFd) {
   int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
-    throw std::runtime_error("pipe failed");
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || (*pid = fork()) < 0)
+    throw std::runtime_error("cannot start melor-sim");
+  if (*pid == 0) {
     dup2(out[1], 1);
     dup2(err[1], 2);
     std::vector<char*> argv{const_cast<char*>(MELOR_SIM_PATH)};
@@ -46,68 +44,48 @@ Child Spawn(const std::vector<std::string>& args) {
   }
   close(out[1]);
   close(err[1]);
-  return {pid, out[0], err[0]};
+  *outFd = out[0];
+  *errFd = err[0];
 }
 
-// Everything left on `fd` until its writer closes it, waiting no later than `end`.
+// Everything left on `fd` until its writer closes it, waiting no later than `end`; closes it.
 std::string Drain(int fd, Clock::time_point end) {
   std::string text;
   char buffer[4096];
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, MillisLeft(end)) <= 0) break;
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
+  ssize_t n;
+  while (Readable(fd, end) && (n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, n);
+  close(fd);
   return text;
 }
 
-std::optional<int> WaitExit(pid_t pid, Clock::time_point end) {
-  for (;;) {
-    int status = 0;
-    pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (Clock::now() >= end) return std::nullopt;
+// Waits for the child until `limit` has passed, then kills it; collects its output.
+Finished Reap(pid_t pid, int outFd, int errFd, Millis limit) {
+  auto end = Clock::now() + limit;
+  Finished result;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) != pid) {
+    if (Clock::now() >= end) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      status = -1;
+      break;
+    }
     usleep(5000);
   }
+  if (status != -1) result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  auto drainEnd = Clock::now() + Millis(1000);
+  result.out = Drain(outFd, drainEnd);
+  result.err = Drain(errFd, drainEnd);
+  return result;
 }
 
 }  // namespace
 
-Finished RunSimToEnd(const std::vector<std::string>& args, Millis limit) {
-  Child child = Spawn(args);
-  auto end = Clock::now() + limit;
-  Finished result;
-  result.out = Drain(child.outFd, end);
-  result.err = Drain(child.errFd, end);
-  auto code = WaitExit(child.pid, end);
-  if (!code) {
-    kill(child.pid, SIGKILL);
-    waitpid(child.pid, nullptr, 0);
-  }
-  result.exitCode = code.value_or(-1);
-  close(child.outFd);
-  close(child.errFd);
-  return result;
-}
-
-std::vector<TraceEvent> ReadTrace(const std::string& path) {
-  std::vector<TraceEvent> events;
-  std::ifstream file(path);
-  std::string line;
-  while (std::getline(file, line)) {
-    std::istringstream words(line);
-    TraceEvent event;
-    words >> event.event;
-    std::string field;
-    while (words >> field) {
-      auto eq = field.find('=');
-      event.fields[field.substr(0, eq)] = eq == std::string::npos ? "" : field.substr(eq + 1);
-    }
-    events.push_back(event);
-  }
-  return events;
+Finished RunSimToEnd(const std::vector<std::string>& args) {
+  pid_t pid;
+  int outFd, errFd;
+  Spawn(args, &pid, &outFd, &errFd);
+  return Reap(pid, outFd, errFd, Millis(5000));
 }
 
 Bytes ReadFile(const std::string& path) {
@@ -122,28 +100,20 @@ SimProcess::SimProcess(std::vector<std::string> args) {
   for (auto& arg : args)
     if (auto at = arg.find("{dir}"); at != std::string::npos) arg.replace(at, 5, dir_);
   args.insert(args.begin(), {"--trace", Path("trace"), "--timeout", "60"});
-  Child child = Spawn(args);
-  pid_ = child.pid;
-  outFd_ = child.outFd;
-  errFd_ = child.errFd;
+  Spawn(args, &pid_, &outFd_, &errFd_);
   auto end = Clock::now() + Millis(5000);
-  std::string line;
   char c;
-  while (line.find('\n') == std::string::npos) {
-    pollfd p{outFd_, POLLIN, 0};
-    if (poll(&p, 1, MillisLeft(end)) <= 0 || read(outFd_, &c, 1) != 1) {
-      Stop(SIGKILL);
-      throw std::runtime_error("melor-sim printed no terminal path");
-    }
-    line += c;
+  while (Readable(outFd_, end) && read(outFd_, &c, 1) == 1 && c != '\n') slave_ += c;
+  if (slave_.rfind("/dev/", 0) != 0) {
+    Stop(SIGKILL);
+    throw std::runtime_error("melor-sim printed no terminal path");
   }
-  slave_ = line.substr(0, line.size() - 1);
   OpenPort();
 }
 
 SimProcess::~SimProcess() {
   ClosePort();
-  if (!finished_) Stop(SIGKILL);
+  Stop(SIGKILL);
   std::error_code ignored;
   std::filesystem::remove_all(dir_, ignored);
 }
@@ -164,17 +134,13 @@ void SimProcess::ClosePort() {
 }
 
 void SimProcess::Send(const Bytes& raw) {
-  size_t done = 0;
   auto end = Clock::now() + Millis(3000);
-  while (done < raw.size()) {
+  for (size_t done = 0; done < raw.size();) {
     ssize_t n = write(port_, raw.data() + done, raw.size() - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN) throw std::runtime_error("write to the pty failed");
+    if (n > 0) done += static_cast<size_t>(n);
     pollfd p{port_, POLLOUT, 0};
-    if (poll(&p, 1, MillisLeft(end)) <= 0) throw std::runtime_error("the pty takes no more bytes");
+    if (n <= 0 && (errno != EAGAIN || poll(&p, 1, MillisLeft(end)) <= 0))
+      throw std::runtime_error("the pty takes no more bytes");
   }
 }
 
@@ -190,12 +156,9 @@ Bytes SimProcess::ReadFrameBytes(Millis limit) {
       if (!escape && b == 0x04) return frame;
       escape = !escape && b == 0x05;
     }
-    pollfd p{port_, POLLIN, 0};
-    if (poll(&p, 1, MillisLeft(end)) <= 0)
-      throw std::runtime_error("no complete frame from melor-sim in time");
     std::uint8_t buffer[1024];
-    ssize_t n = read(port_, buffer, sizeof buffer);
-    if (n <= 0) throw std::runtime_error("the pty failed while waiting for a frame");
+    ssize_t n = Readable(port_, end) ? read(port_, buffer, sizeof buffer) : 0;
+    if (n <= 0) throw std::runtime_error("no complete frame from melor-sim in time");
     pending_.insert(pending_.end(), buffer, buffer + n);
   }
 }
@@ -208,50 +171,39 @@ Bytes SimProcess::Exchange(const Bytes& payload) {
 }
 
 bool SimProcess::StaysSilent(Millis window) {
-  if (!pending_.empty()) return false;
-  pollfd p{port_, POLLIN, 0};
-  return poll(&p, 1, static_cast<int>(window.count())) == 0;
+  return pending_.empty() && !Readable(port_, Clock::now() + window);
 }
 
 bool SimProcess::SeesHangUp(Millis limit) {
   auto end = Clock::now() + limit;
-  while (Clock::now() < end) {
-    pollfd p{port_, POLLIN, 0};
-    if (poll(&p, 1, MillisLeft(end)) <= 0) continue;
-    if (p.revents & (POLLHUP | POLLERR)) return true;
-    std::uint8_t buffer[256];
+  std::uint8_t buffer[256];
+  while (Clock::now() < end && Readable(port_, end)) {
     ssize_t n = read(port_, buffer, sizeof buffer);
-    if (n < 0 && errno != EAGAIN) return true;
-    if (n == 0) return true;
+    if (n == 0 || (n < 0 && errno != EAGAIN)) return true;
   }
   return false;
 }
 
-Finished SimProcess::Stop(int signal) {
-  if (finished_) return *finished_;
-  kill(pid_, signal);
-  return Reap(Millis(5000));
-}
-
-Finished SimProcess::WaitForEnd(Millis limit) {
-  if (finished_) return *finished_;
-  return Reap(limit);
-}
-
-Finished SimProcess::Reap(Millis limit) {
-  auto end = Clock::now() + limit;
-  auto code = WaitExit(pid_, end);
-  if (!code) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+Finished SimProcess::Stop(int signal, Millis limit) {
+  if (!finished_) {
+    if (signal != 0) kill(pid_, signal);
+    finished_ = Reap(pid_, outFd_, errFd_, limit);
   }
-  Finished result;
-  result.exitCode = code.value_or(-1);
-  auto drainEnd = Clock::now() + Millis(1000);
-  result.out = Drain(outFd_, drainEnd);
-  result.err = Drain(errFd_, drainEnd);
-  close(outFd_);
-  close(errFd_);
-  finished_ = result;
-  return result;
+  return *finished_;
+}
+
+std::vector<TraceEvent> SimProcess::Trace() const {
+  std::vector<TraceEvent> events;
+  std::ifstream file(Path("trace"));
+  for (std::string line; std::getline(file, line);) {
+    std::istringstream words(line);
+    TraceEvent event;
+    words >> event.event;
+    for (std::string field; words >> field;) {
+      auto eq = field.find('=');
+      event.fields[field.substr(0, eq)] = eq == std::string::npos ? "" : field.substr(eq + 1);
+    }
+    events.push_back(event);
+  }
+  return events;
 }

@@ -19,15 +19,14 @@ struct Finished {
   std::string err;
 };
 
-// Runs melor-sim with `args` until it ends by itself (at most `limit`), as for bad options.
-Finished RunSimToEnd(const std::vector<std::string>& args, Millis limit = Millis(5000));
+// Runs melor-sim with `args` until it ends by itself (at most 5 s), as for bad options.
+Finished RunSimToEnd(const std::vector<std::string>& args);
 
 struct TraceEvent {
   std::string event;
   std::map<std::string, std::string> fields;
 };
 
-std::vector<TraceEvent> ReadTrace(const std::string& path);
 Bytes ReadFile(const std::string& path);
 
 class SimProcess {
@@ -55,13 +54,12 @@ class SimProcess {
   // True when no byte arrives within `window`.
   bool StaysSilent(Millis window = Millis(300));
   // Reads from the pty until it reports an error or hang-up; false when it stays open for `limit`.
-  bool SeesHangUp(Millis limit);
+  bool SeesHangUp(Millis limit = Millis(3000));
 
-  // Sends SIGTERM and waits; gives back how it ended, with the rest of its stdout.
-  Finished Stop(int signal = 15);
-  // Waits for it to end by itself (timeout, hang-up) without signalling it.
-  Finished WaitForEnd(Millis limit);
-  std::vector<TraceEvent> Trace() const { return ReadTrace(Path("trace")); }
+  // Sends `signal` (0: none, it ends by itself) and waits at most `limit`; gives back how it
+  // ended, with the rest of its output.
+  Finished Stop(int signal = 15, Millis limit = Millis(5000));
+  std::vector<TraceEvent> Trace() const;
 
  private:
   std::string dir_;
@@ -72,5 +70,4 @@ class SimProcess {
   int port_ = -1;
   Bytes pending_;  // bytes read past the end of the last frame
   std::optional<Finished> finished_;
-  Finished Reap(Millis limit);
 };

@@ -90,33 +90,26 @@ TEST_F(PreferencesTest, saves_both_as_terminated_reg_sz_and_loads_them_back) {
   EXPECT_EQ(Text(HexFileName), u"C:\\firmware\\board \x00e9.hex");
   EXPECT_EQ(Text(ComName), u"COM7");
   EXPECT_EQ(MessageLog.writeIndex, linesBefore) << "a found key logs nothing";
-}
 
-TEST_F(PreferencesTest, defaults_are_stored_too_an_empty_name_as_its_terminator_alone) {
-  ResetSettings();
+  ResetSettings();  // defaults are stored too, an empty name as its terminator alone
   SavePreferences();
   EXPECT_EQ(ReadRaw(L"HexFileName"), std::make_pair(DWORD{REG_SZ}, std::string(2, '\0')));
   EXPECT_EQ(ReadRaw(L"ComName"), std::make_pair(DWORD{REG_SZ}, Utf16Bytes(u"probe all")));
 }
 
-TEST_F(PreferencesTest, a_missing_value_keeps_its_default) {
+TEST_F(PreferencesTest, missing_too_long_or_mistyped_values_keep_their_default) {
   StoreText(L"ComName", u"COM9");
   FormatPath(HexFileName, u"C:\\left over.hex");
   LoadPreferences();
-  EXPECT_EQ(Text(HexFileName), u"");
+  EXPECT_EQ(Text(HexFileName), u"");  // missing
   EXPECT_EQ(Text(ComName), u"COM9");
-}
 
-TEST_F(PreferencesTest, a_value_of_259_characters_fits_and_one_of_260_keeps_the_default) {
-  std::u16string longest(259, u'x');
-  StoreText(L"HexFileName", longest);
+  StoreText(L"HexFileName", std::u16string(259, u'x'));  // the longest that fits
   StoreText(L"ComName", std::u16string(260, u'y'));
   LoadPreferences();
-  EXPECT_EQ(Text(HexFileName), longest);
+  EXPECT_EQ(Text(HexFileName), std::u16string(259, u'x'));
   EXPECT_EQ(Text(ComName), u"probe all");
-}
 
-TEST_F(PreferencesTest, values_of_another_type_or_without_room_for_a_terminator_keep_the_default) {
   StoreRaw(L"HexFileName", REG_EXPAND_SZ, u"C:\\x.hex", 18);
   StoreRaw(L"ComName", REG_BINARY, "COM4", 4);
   LoadPreferences();
