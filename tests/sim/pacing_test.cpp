@@ -4,8 +4,8 @@
 #include "sim_process.h"
 
 TEST(SimPacing, commands_and_replies_take_at_least_their_wire_time) {
-  SimProcess sim({"--baud", "9600"});
-  auto wireTime = [](std::size_t bytes) { return std::chrono::duration<double>(bytes / 960.0); };
+  SimProcess sim({"--baud", "57600"});
+  auto wireTime = [](std::size_t bytes) { return std::chrono::duration<double>(bytes / 5760.0); };
   // A reply starts only after the command could have crossed the wire.
   Bytes command = WireFrame(Concat(Header(0x02, 128, 0x9D000000), Bytes(512, 0x11)));
   auto start = std::chrono::steady_clock::now();
@@ -13,10 +13,10 @@ TEST(SimPacing, commands_and_replies_take_at_least_their_wire_time) {
   Bytes raw = sim.ReadFrameBytes();
   EXPECT_EQ(DecodeWire(raw).payload, Bytes{0x02});
   EXPECT_GE(std::chrono::steady_clock::now() - start, wireTime(command.size() + raw.size()));
-  // Reading back takes the wire time of the replies.
+  // Reading back 64 KiB takes at least the wire time of the replies.
   std::size_t bytesOut = 0;
   start = std::chrono::steady_clock::now();
-  for (std::uint32_t address : {0x9D000000u, 0x9D000200u}) {
+  for (std::uint32_t address = 0x9D000000u; address < 0x9D010000u; address += 0x200) {
     sim.SendCommand(Header(0x01, 128, address));
     raw = sim.ReadFrameBytes();
     bytesOut += raw.size();
