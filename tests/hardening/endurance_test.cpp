@@ -34,7 +34,7 @@ TEST_F(RunTest, two_hundred_runs_back_to_back_all_succeed_and_leave_nothing_behi
     ASSERT_EQ(Run(hex, "probe all").lastStatus, "Last Status: MELOR successfully programmed.");
   }
   size_t descriptors = OpenDescriptors();
-  size_t memory = ResidentKilobytes();
+  [[maybe_unused]] size_t memory = ResidentKilobytes();
   for (int i = 0; i < 200; i++) {
     RunOutcome run = Run(hex, "probe all");
     ASSERT_EQ(run.lastStatus, "Last Status: MELOR successfully programmed.") << "run " << i;

@@ -1,9 +1,9 @@
 // Millisecond deadlines on the monotonic clock.
 #include "deadline.h"
 
-timespec DeadlineAfter(uint32_t milliseconds) {
+timespec DeadlineAfter(uint32_t milliseconds, clockid_t clock) {
   timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
+  clock_gettime(clock, &now);
   now.tv_sec += milliseconds / 1000;
   now.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
   if (now.tv_nsec >= 1000000000L) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <new>
 
+#include "deadline.h"
 #include "handle_object.h"
 
 namespace {
@@ -36,14 +37,7 @@ BOOL CloseMutex(HandleObject* self) {
 int Lock(MutexObject* object, DWORD milliseconds) {
   if (milliseconds == INFINITE) return pthread_mutex_lock(&object->mutex);
   // pthread_mutex_timedlock measures against CLOCK_REALTIME.
-  timespec deadline;
-  clock_gettime(CLOCK_REALTIME, &deadline);
-  deadline.tv_sec += milliseconds / 1000;
-  deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_sec += 1;
-    deadline.tv_nsec -= 1000000000L;
-  }
+  timespec deadline = DeadlineAfter(milliseconds, CLOCK_REALTIME);
   return pthread_mutex_timedlock(&object->mutex, &deadline);
 }
 
