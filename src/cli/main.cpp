@@ -14,15 +14,16 @@ constexpr int kUsageError = 2;
 constexpr int kInterrupted = 130;
 
 const char16_t kUsage[] =
-    u"usage: pentrel-cli [--fast] HEXFILE [PORT]\n"
+    u"Usage: pentrel-cli [--fast] HEXFILE [PORT]\n"
+    u"\n"
     u"Programs the Intel HEX file into a MELOR device through its serial bootloader.\n"
     u"  HEXFILE   the firmware image (Intel HEX: records 00, 01 and 04)\n"
     u"  PORT      a COM port name such as COM3, or on Linux a device path such as\n"
     u"            /dev/ttyUSB0; \"probe all\" (the default) searches every COM port\n"
-    u"  --fast    end each read once the line goes quiet after a reply (24 ms)\n"
-    u"            instead of waiting out its full 100 ms; silence still waits 100 ms\n"
+    u"  --fast    end each read once the line has gone quiet after a reply's bytes,\n"
+    u"            instead of waiting out its 100 ms (a read that gets nothing still does)\n"
     u"  --help    this text\n"
-    u"  --version the version\n"
+    u"  --version  the version\n"
     u"Exit status: 0 when the device was programmed, 1 for any other ending, 2 for a usage error.\n";
 
 void Print(bool toError, const char16_t* text) {
