@@ -28,5 +28,6 @@ struct LineClock {
   SimClock::time_point HandOver(SimClock::time_point crossed) const;
 };
 
-// Ticks start now when there is a burst period.
+// The clock of a line at `baud` (0: unpaced) behind an adapter that hands bytes over every
+// `burstMs` (0: as they cross), its ticks counted from now.
 LineClock MakeLineClock(unsigned long baud, unsigned long burstMs);
