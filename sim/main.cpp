@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
 
   Device device = MakeDevice(options);
   Session session{options, pty, device, trace};
-  session.line = MakeLineClock(options.baud);
+  session.line = MakeLineClock(options.baud, options.burstMs);
   if (options.timeoutSeconds > 0)
     session.deadline = SimClock::now() + std::chrono::duration_cast<SimClock::duration>(
                                              std::chrono::duration<double>(options.timeoutSeconds));

@@ -125,6 +125,8 @@ const std::map<std::string, Setter, std::less<>>& Setters() {
       {"--answer-after", UnsignedInto(&SimOptions::answerAfter, 0, 1000000,
                                       "--answer-after wants a count of queries, 0 or more")},
       {"--baud", UnsignedInto(&SimOptions::baud, 1, 10000000, "--baud wants 1 to 10000000")},
+      {"--burst-ms", UnsignedInto(&SimOptions::burstMs, 1, 1000,
+                                  "--burst-ms wants 1 to 1000 milliseconds")},
       {"--late-ms", UnsignedInto(&SimOptions::lateMs, 0, 600000,
                                  "--late-ms wants 0 to 600000 milliseconds")},
       {"--gap-ms", UnsignedInto(&SimOptions::gapMs, 0, 60000,
@@ -188,6 +190,10 @@ Options (--NAME VALUE and --NAME=VALUE both work; numbers may be decimal or 0x h
                        pressed (default 0)                        e.g. --answer-after 3
   --baud B             pace both directions at B baud, 10 bits a byte (default: no pacing)
                                                                   e.g. --baud 57600
+  --burst-ms MS        hand the tool our bytes only every MS ms, all that crossed the line
+                       since the last hand-over at once, as a USB serial adapter with an MS ms
+                       latency timer does (default: each byte as it crosses)
+                                                   e.g. --baud 57600 --burst-ms 16
   --fault KIND@N       inject a fault into the reply to the Nth command received (from 1)
   --fault KIND@CMD:N   ... or to the Nth command of one kind: CMD is query, program, blank,
                        read, final or close; repeatable          e.g. --fault bad-data@read:3

@@ -28,6 +28,7 @@ struct SimOptions {
   std::uint8_t finalResult = 0x00;  // byte 1 of the reply to the final command
   unsigned long answerAfter = 0;    // queries to ignore before answering
   unsigned long baud = 0;           // 0: no pacing
+  unsigned long burstMs = 0;        // 0: each byte reaches the tool as it crosses the line
   unsigned long lateMs = 1500;
   unsigned long gapMs = 10;
   unsigned long garbageBytes = 8;  // length of the garbage fault's burst

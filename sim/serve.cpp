@@ -149,7 +149,7 @@ void SendDue(Session& s) {
   auto now = SimClock::now();
   while (!s.scheduled.empty()) {
     auto at = s.line.NextDeparture(s.scheduled.front().notBefore);
-    if (at > now) break;
+    if (s.line.HandOver(at) > now) break;
     s.line.Departed(at);
     s.unwritten.push_back(s.scheduled.front().byte);
     s.scheduled.pop_front();
@@ -160,7 +160,8 @@ void SendDue(Session& s) {
 SimClock::time_point NextWake(const Session& s) {
   if (!s.connected) return SimClock::now();
   if (s.scheduled.empty() || !s.unwritten.empty()) return s.deadline;
-  return std::min(s.deadline, s.line.NextDeparture(s.scheduled.front().notBefore));
+  return std::min(s.deadline,
+                  s.line.HandOver(s.line.NextDeparture(s.scheduled.front().notBefore)));
 }
 
 void Pause(std::chrono::nanoseconds length) {

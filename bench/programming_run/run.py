@@ -1,76 +1,46 @@
 #!/usr/bin/env python3
 """Times one programming run of a 64 KiB image of random data against melor-sim paced at
-57600 baud, and sets it beside the wire-time bound: every byte that crossed the line, in both
-directions, at 10 bits a byte. Also reports the CPU time pentrel-cli used.
+57600 baud, with the specified read time-outs and with --fast, and sets each beside its
+wire-time bound: every byte that crossed the line, in both directions, at 10 bits a byte. Also
+reports the CPU time pentrel-cli used.
 
 usage: run.py BIN_DIR [IMAGE_BYTES]"""
 import os
-import random
-import re
-import resource
-import subprocess
+import shutil
 import sys
 import tempfile
-import time
 
-BAUD = 57600
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from runs import BAUD, Devices, random_hex_file, run_timed  # noqa: E402
 
 
-def hex_file(data, path):
-    """An Intel HEX file with data from 0x1D000000, 16 bytes a record."""
-    with open(path, "w") as out:
-        upper = None
-        for at in range(0, len(data), 16):
-            address = 0x1D000000 + at
-            if address >> 16 != upper:
-                upper = address >> 16
-                fields = bytes([2, 0, 0, 4, upper >> 8, upper & 0xFF])
-                out.write(":" + fields.hex().upper() + "%02X\n" % (-sum(fields) & 0xFF))
-            chunk = data[at:at + 16]
-            fields = bytes([len(chunk), (address >> 8) & 0xFF, address & 0xFF, 0]) + chunk
-            out.write(":" + fields.hex().upper() + "%02X\n" % (-sum(fields) & 0xFF))
-        out.write(":00000001FF\n")
+def timed_run(bin_dir, work, hex_path, options):
+    devices = Devices(bin_dir, work, 1)
+    command = [os.path.join(bin_dir, "pentrel-cli")] + options + [hex_path, devices.ports[0]]
+    elapsed, cpu, statuses, last_lines = run_timed([command], devices.environment(), work)
+    wire_bytes = devices.stop()[0]
+    return elapsed, wire_bytes, cpu[0], statuses[0], last_lines[0]
 
 
 def main():
     bin_dir = sys.argv[1]
     size = int(sys.argv[2]) if len(sys.argv) > 2 else 64 * 1024
     work = tempfile.mkdtemp(prefix="pentrel-bench.")
-    image = bytes(random.Random(64).getrandbits(8) for _ in range(size))
-    hex_path = os.path.join(work, "image.hex")
-    hex_file(image, hex_path)
-    os.mkdir(os.path.join(work, "dosdevices"))
-
-    sim = subprocess.Popen(
-        [os.path.join(bin_dir, "melor-sim"), "--baud", str(BAUD), "--timeout", "600",
-         "--link", os.path.join(work, "dosdevices", "COM1")],
-        stdout=subprocess.PIPE, text=True)
-    sim.stdout.readline()  # the pty's path: the device is ready
-
-    environment = dict(os.environ, PENTREL_DOSDEVICES=os.path.join(work, "dosdevices"))
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    start = time.monotonic()
-    run = subprocess.run([os.path.join(bin_dir, "pentrel-cli"), hex_path, "COM1"],
-                         env=environment, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                         text=True)
-    elapsed = time.monotonic() - start
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-
-    sim.terminate()
-    summary = sim.communicate()[0].strip().splitlines()[-1]
-    counts = re.search(r"(\d+) bytes in, (\d+) bytes out", summary)
-    wire_bytes = int(counts.group(1)) + int(counts.group(2))
-    bound = wire_bytes * 10 / BAUD
-    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
-
+    hex_path = random_hex_file(size, work)
     print("programming run of %d bytes at %d baud" % (size, BAUD))
-    print("  result          : %s" % run.stdout.strip().splitlines()[-1])
-    print("  measured        : %.2f s" % elapsed)
-    print("  wire-time bound : %.2f s (%d bytes on the wire, both directions)" % (bound, wire_bytes))
-    print("  ratio           : %.2f" % (elapsed / bound))
-    print("  pentrel-cli CPU : %.3f s (%.2f%% of one core)" % (cpu, 100 * cpu / elapsed))
-    subprocess.run(["rm", "-rf", work])
-    return 0 if run.returncode == 0 else 1
+    print("  %-8s %10s %20s %7s %18s" % ("reads", "measured", "wire-time bound", "ratio",
+                                        "pentrel-cli CPU"))
+    failures = 0
+    for name, options in (("default", []), ("--fast", ["--fast"])):
+        elapsed, wire_bytes, cpu, status, result = timed_run(bin_dir, work, hex_path, options)
+        bound = wire_bytes * 10 / BAUD
+        print("  %-8s %8.2f s %8.2f s (%6d B) %7.2f %7.3f s (%.2f%%)"
+              % (name, elapsed, bound, wire_bytes, elapsed / bound, cpu, 100 * cpu / elapsed))
+        if status != 0:
+            print("  the run failed: %s" % result)
+            failures += 1
+    shutil.rmtree(work)
+    return 1 if failures else 0
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 
 #include "log/message_log.h"
 #include "platform/text.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -31,11 +32,12 @@ void ApplyLineSettings(DCB& dcb) {
   dcb.XoffChar = 0x13;
 }
 
-// No interval time-out; a read of 40 bytes returns within 40 × 1 + 60 = 100 ms with whatever
-// came, a write of k bytes within k + 10 ms.
+// A read of 40 bytes returns within 40 × 1 + 60 = 100 ms with whatever came, a write of k bytes
+// within k + 10 ms. Only in the fast reply mode does a read also end once the line has gone quiet
+// after its first byte; a read that receives nothing lasts its 100 ms either way.
 COMMTIMEOUTS BootloaderTimeouts() {
   COMMTIMEOUTS timeouts{};
-  timeouts.ReadIntervalTimeout = 0;
+  timeouts.ReadIntervalTimeout = FastReplies ? kFastReplyInterval : 0;
   timeouts.ReadTotalTimeoutMultiplier = 1;
   timeouts.ReadTotalTimeoutConstant = 60;
   timeouts.WriteTotalTimeoutMultiplier = 1;

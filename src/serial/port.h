@@ -5,6 +5,10 @@
 #include "log/format.h"
 #include "platform/win32.h"
 
+// The quiet gap in milliseconds that ends a read in the fast reply mode once bytes have come. It
+// outlasts the 16 ms between the bursts in which a USB serial adapter hands over what it received.
+constexpr DWORD kFastReplyInterval = 24;
+
 // "\\.\NAME" into path, cut to 259 characters.
 void BuildPortPath(char16_t (&path)[kPathCapacity], const char16_t* name);
 

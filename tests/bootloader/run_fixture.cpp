@@ -233,9 +233,13 @@ RunOutcome RunTest::Run(const std::string& hexFile, const std::string& comName,
   return outcome;
 }
 
-RunTest::CliOutcome RunTest::RunCli(const std::string& hexFile, const std::string& port) {
+RunTest::CliOutcome RunTest::RunCli(const std::string& hexFile, const std::string& port,
+                                    const std::vector<std::string>& options) {
   CliOutcome outcome;
   std::string outPath = folder_ + "/cli.out";
+  std::vector<const char*> argv{PENTREL_CLI_PATH};
+  for (const std::string& option : options) argv.push_back(option.c_str());
+  argv.insert(argv.end(), {hexFile.c_str(), port.c_str(), nullptr});
   auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
   if (pid == 0) {
@@ -243,7 +247,7 @@ RunTest::CliOutcome RunTest::RunCli(const std::string& hexFile, const std::strin
     int null = open("/dev/null", O_WRONLY);
     dup2(out, STDOUT_FILENO);
     dup2(null, STDERR_FILENO);
-    execl(PENTREL_CLI_PATH, PENTREL_CLI_PATH, hexFile.c_str(), port.c_str(), nullptr);
+    execv(PENTREL_CLI_PATH, const_cast<char* const*>(argv.data()));
     _exit(127);
   }
   int status = 0;

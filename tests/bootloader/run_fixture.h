@@ -64,13 +64,14 @@ class RunTest : public ::testing::Test {
   RunOutcome Run(const std::string& hexFile, const std::string& comName,
                  std::function<void(const std::string&)> onLine = nullptr);
 
-  // pentrel-cli run as its own process on the test's DOS-device folder.
+  // pentrel-cli run as its own process on the test's DOS-device folder, options first.
   struct CliOutcome {
     int exitStatus = -1;
     std::vector<std::string> out;  // stdout, line by line
     double seconds = 0;
   };
-  CliOutcome RunCli(const std::string& hexFile, const std::string& port);
+  CliOutcome RunCli(const std::string& hexFile, const std::string& port,
+                    const std::vector<std::string>& options = {});
 
   // True when the port opens exclusively right now (it was given back).
   bool PortIsFree(const std::string& comName);

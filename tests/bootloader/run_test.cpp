@@ -214,4 +214,21 @@ TEST_F(RunTest, a_port_whose_query_cannot_be_sent_is_dropped_while_the_others_go
   EXPECT_EQ(Queries(TraceOf(second)), 6u);
 }
 
+// Behind a USB serial adapter replies arrive in bursts 16 ms apart, so a frame is often split
+// across reads; with --fast, reads end on a quiet line, and each reply must still be read whole.
+TEST_F(RunTest, a_fast_cli_run_reads_whole_replies_from_an_adapter_that_hands_them_over_in_bursts) {
+  Bytes image = PseudoRandomBytes(1536, 25);
+  std::string hex = WriteFile("image.hex", HexFileFor(image));
+  SimDevice& device = StartSim("COM6", {"--baud", "57600", "--burst-ms", "16"});
+
+  CliOutcome run = RunCli(hex, "COM6", {"--fast"});
+
+  EXPECT_EQ(run.exitStatus, 0);
+  ASSERT_FALSE(run.out.empty());
+  EXPECT_EQ(run.out.back(), kSuccess);
+  EXPECT_TRUE(PortIsFree("COM6"));
+  image.resize(0x80000, 0xFF);
+  EXPECT_EQ(StopSim(device), image);
+}
+
 }  // namespace

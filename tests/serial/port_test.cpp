@@ -7,6 +7,7 @@
 
 #include "serial/port.h"
 #include "serial/port_list.h"
+#include "settings/settings.h"
 #include "serial_fixture.h"
 
 namespace {
@@ -81,6 +82,22 @@ TEST_F(OpenPortTest, applies_the_bootloader_line_settings_and_RestorePort_puts_b
   EXPECT_TRUE(SameBytes(now, before));
   EXPECT_TRUE(SameBytes(nowTimeouts, beforeTimeouts));
   EXPECT_TRUE(log.Lines().empty());
+}
+
+// The fast reply mode adds the interval time-out and nothing else: reads that get nothing keep
+// their 100 ms, so every count of empty reads means what it did.
+TEST_F(OpenPortTest, the_fast_reply_mode_changes_only_the_interval_time_out) {
+  for (bool fast : {true, false}) {
+    FastReplies = fast;
+    HANDLE port = OpenPort(u"COM5", nullptr, nullptr);
+    COMMTIMEOUTS timeouts;
+    ASSERT_TRUE(GetCommTimeouts(port, &timeouts));
+    EXPECT_TRUE(SameBytes(timeouts, COMMTIMEOUTS{fast ? kFastReplyInterval : 0, 1, 60, 1, 10}));
+    RestorePort(port, nullptr, nullptr);
+  }
+  FastReplies = true;
+  ResetSettings();
+  EXPECT_FALSE(FastReplies);
 }
 
 TEST_F(OpenPortTest, a_port_in_use_fails_for_this_and_other_processes_until_given_back) {

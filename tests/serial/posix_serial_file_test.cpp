@@ -1,5 +1,6 @@
 // The POSIX serial half of the Win32 subset: how names reach devices (the DOS-device folder and
-// its default), the QueryDosDeviceW buffer contract, and ReadFile under COMMTIMEOUTS.
+// its default), the QueryDosDeviceW buffer contract, and ReadFile under COMMTIMEOUTS, the
+// interval time-out included.
 #include <regex>
 
 #include "serial_fixture.h"
@@ -125,6 +126,60 @@ TEST_F(SerialFileTest, ReadFile_ends_as_its_timeouts_say_and_takes_no_more_than_
     EXPECT_LT(ms, 10000) << c.what;
     EXPECT_EQ(line.Waiting(), static_cast<int>(c.sent - c.count)) << c.what;
   }
+  CloseHandle(port);
+}
+
+// With an interval time-out a read ends once the line has been quiet for the interval after its
+// first byte: gaps shorter than that keep the read going, and a read that gets nothing still
+// waits out its whole total time-out.
+TEST_F(SerialFileTest, ReadFile_interval_ends_a_read_only_after_a_quiet_gap_once_bytes_came) {
+  HANDLE port = OpenDevice(u"COM5");
+  DCB state;
+  ASSERT_TRUE(GetCommState(port, &state) && SetCommState(port, &state));  // raw
+  uint8_t buffer[64];
+  DWORD count = 0;
+  auto read = [&](DWORD interval, DWORD total) {
+    COMMTIMEOUTS timeouts{interval, 0, total, 0, 0};
+    EXPECT_TRUE(SetCommTimeouts(port, &timeouts));
+    count = 99;
+    EXPECT_TRUE(ReadFile(port, buffer, sizeof buffer, &count, nullptr));
+  };
+  auto sendLater = [&](std::vector<int> pausesMs, size_t burst) {
+    return std::thread([this, pausesMs, burst] {
+      for (int pause : pausesMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        line.Send(Bytes(burst, 0x42));
+      }
+    });
+  };
+
+  // A reply handed over in four bursts 5 ms apart is read whole.
+  std::thread bursts = sendLater({0, 5, 5, 5}, 10);
+  read(500, 20000);
+  bursts.join();
+  EXPECT_EQ(count, 40u);
+
+  // A quiet gap longer than the interval ends the read with the first burst; the next read
+  // takes the second.
+  std::thread late = sendLater({0, 500}, 10);
+  read(20, 2000);
+  EXPECT_EQ(count, 10u);
+  read(20, 2000);
+  late.join();
+  EXPECT_EQ(count, 10u);
+
+  // Nothing comes: success with 0 bytes once the total time-out has passed.
+  auto start = std::chrono::steady_clock::now();
+  read(20, 300);
+  EXPECT_EQ(count, 0u);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(295));
+
+  // A trickle that never pauses for the interval is cut off by the total time-out.
+  std::thread trickle = sendLater(std::vector<int>(60, 5), 1);
+  read(1000, 100);
+  trickle.join();
+  EXPECT_GT(count, 0u);
+  EXPECT_LT(count, 60u);
   CloseHandle(port);
 }
 

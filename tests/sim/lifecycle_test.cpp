@@ -96,7 +96,7 @@ TEST(SimLifecycle, refuses_a_bad_command_line_with_status_2) {
       {"--version", "1.256"},          {"--flash-size", "0"},         {"--flash-size", "0x20000000"},
       {"--device-id", "256"},          {"--final", "X"},              {"--baud", "0"},
       {"--baud", "fast"},              {"--timeout", "-1"},           {"--answer-after", "-1"},
-      {"--bogus"},                     {"--trace"},
+      {"--burst-ms", "0"},             {"--bogus"},                   {"--trace"},
   };
   for (const auto& args : bad) {
     Finished run = RunSimToEnd(args);
@@ -113,6 +113,6 @@ TEST(SimLifecycle, help_documents_every_option_and_fault_kind) {
        {"--link", "--timeout", "--dump", "--trace", "--flash-size", "--version", "--device-id",
         "--final", "--answer-after", "--baud", "--fault", "--late-ms", "--gap-ms", "bad-checksum",
         "bad-echo", "bad-data", "no-reply", "dribble", "garbage", "stray-sync", "late",
-        "hang-up", "cut-off", "--garbage-bytes", "Example"})
+        "hang-up", "cut-off", "--garbage-bytes", "--burst-ms", "Example"})
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
 }

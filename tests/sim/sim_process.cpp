@@ -148,6 +148,7 @@ Bytes SimProcess::ReadFrameBytes(Millis limit) {
   auto end = Clock::now() + limit;
   Bytes frame;
   bool escape = false;
+  lastReads.clear();
   for (;;) {
     while (!pending_.empty()) {
       std::uint8_t b = pending_.front();
@@ -159,6 +160,7 @@ Bytes SimProcess::ReadFrameBytes(Millis limit) {
     std::uint8_t buffer[1024];
     ssize_t n = Readable(port_, end) ? read(port_, buffer, sizeof buffer) : 0;
     if (n <= 0) throw std::runtime_error("no complete frame from melor-sim in time");
+    lastReads.push_back(Clock::now());
     pending_.insert(pending_.end(), buffer, buffer + n);
   }
 }

@@ -49,6 +49,8 @@ class SimProcess {
 
   // Raw bytes up to and including the first unescaped terminator; throws when none comes in time.
   Bytes ReadFrameBytes(Millis limit = Millis(3000));
+  // When each read of the last ReadFrameBytes call got its bytes.
+  std::vector<std::chrono::steady_clock::time_point> lastReads;
   // Sends `payload` as a frame and gives back the reply's payload (its checksum must hold).
   Bytes Exchange(const Bytes& payload);
   // True when no byte arrives within `window`.
