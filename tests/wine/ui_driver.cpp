@@ -136,7 +136,6 @@ class Program {
     CloseHandle(process_.hThread);
     CloseHandle(process_.hProcess);
   }
-  DWORD pid() const { return process_.dwProcessId; }
 
   // The program's visible top-level dialog with this caption, or its log window.
   HWND Find(const wchar_t* caption) const {
@@ -219,22 +218,6 @@ HWND OpenDialogForDevice(const Program& program) {
   SetText(dialog, kHexFile, Env(L"PENTREL_GOOD_HEX"));
   SetText(dialog, kComPort, Env(L"PENTREL_DEVICE_PORT"));
   return dialog;
-}
-
-// Presses Browse and returns the file-open dialog it opens. The press is posted: the dialog runs
-// modally inside the setup dialog's handling of it.
-HWND OpenFileChooser(DWORD pid, HWND dialog) {
-  PostMessageW(GetDlgItem(dialog, kBrowse), BM_CLICK, 0, 0);
-  HWND chooser = nullptr;
-  WaitFor([&] {
-    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"#32770", nullptr)) != nullptr;) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(w, &owner);
-      if (owner == pid && GetWindow(w, GW_OWNER) == dialog && IsWindowVisible(w)) chooser = w;
-    }
-    return chooser != nullptr;
-  }, 10s);
-  return chooser;
 }
 
 // The file-name field of the file-open dialog: the edit control with id 1148 inside it.
@@ -368,119 +351,79 @@ void ExpectTextsFit(HWND dialog) {
 
 // --- scenarios --------------------------------------------------------------------------------
 
-TEST(Resources, carry_the_four_icon_sizes_and_the_manifest) {
-  HMODULE module = LoadLibraryExW(Env(L"PENTREL_EXE").c_str(), nullptr,
-                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-  ASSERT_NE(module, nullptr);
-  // Icon group 134: 16, 32, 48 and 64 px images of 32 bits a pixel (width, then bit count).
-  HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(134), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
-  ASSERT_NE(group, nullptr);
-  const BYTE* directory = static_cast<const BYTE*>(LockResource(LoadResource(module, group)));
-  std::vector<std::pair<int, int>> images;
-  for (int i = 0; i < (directory[4] | directory[5] << 8); i++) {
-    const BYTE* entry = directory + 6 + 14 * i;
-    images.push_back({entry[0], entry[6] | entry[7] << 8});
-  }
-  EXPECT_EQ(images, (std::vector<std::pair<int, int>>{{16, 32}, {32, 32}, {48, 32}, {64, 32}}));
-  HRSRC manifest = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
-  ASSERT_NE(manifest, nullptr);
-  std::string xml(static_cast<const char*>(LockResource(LoadResource(module, manifest))),
-                  SizeofResource(module, manifest));
-  EXPECT_NE(xml.find("level=\"asInvoker\" uiAccess=\"false\""), std::string::npos) << xml;
-  FreeLibrary(module);
-}
-
-TEST(FirstStart, shows_no_file_and_probe_all_among_the_present_ports_and_exit_stores_both) {
-  ForgetPreferences();
-  Program program;
-  HWND dialog = program.WaitForDialog();
-  ASSERT_NE(dialog, nullptr) << "no setup dialog";
-  EXPECT_EQ(ItemText(dialog, kHexFile), L"");
-  EXPECT_EQ(ItemText(dialog, kComPort), kProbeAll);
-  EXPECT_EQ(ItemText(dialog, kLastStatus), L"");
-  for (const std::wstring& item : {kProbeAll, Env(L"PENTREL_DEVICE_PORT"), Env(L"PENTREL_OTHER_PORT")})
-    EXPECT_TRUE(Lists(dialog, item)) << Narrow(item);
-  EXPECT_FALSE(Lists(dialog, L"COM99"));
-  EXPECT_FALSE(IsWindowVisible(program.Log())) << "the log gives the dialog its place";
-  ExitProgram(program, dialog);
-  ExpectStored(L"HexFileName", L"");
-  ExpectStored(L"ComName", kProbeAll.c_str());
-}
-
-TEST(PortChoice, shows_a_stored_port_only_when_it_is_present_under_exactly_that_name) {
+// Nothing stored, then a stored port that is present, one present under another case, and one
+// absent: only an exact, present name is shown; Exit keeps the stored one all the same.
+TEST(Setup, shows_a_stored_port_only_when_it_is_present_under_exactly_that_name_and_exit_keeps_it) {
   std::wstring port = Env(L"PENTREL_DEVICE_PORT");
   std::wstring lower = port;
   for (auto& c : lower) c = towlower(c);
   struct Case {
     std::wstring stored, shown;
-  } cases[] = {{port, port}, {lower, kProbeAll}, {L"COM99", kProbeAll}};
+  } cases[] = {{L"", kProbeAll}, {port, port}, {lower, kProbeAll}, {L"COM99", kProbeAll}};
   for (const auto& c : cases) {
-    StorePreferences(L"C:\\fw.hex", c.stored);
+    if (c.stored.empty()) ForgetPreferences(); else StorePreferences(L"C:\\fw.hex", c.stored);
     Program program;
     HWND dialog = program.WaitForDialog();
-    ASSERT_NE(dialog, nullptr);
+    ASSERT_NE(dialog, nullptr) << "no setup dialog";
     EXPECT_EQ(ItemText(dialog, kComPort), c.shown) << Narrow(c.stored);
-    ExitProgram(program, dialog);
-    // Exit without Program keeps the stored name, even one that was not shown.
-    ExpectStored(L"ComName", c.stored.c_str());
-  }
-}
-
-TEST(Run, a_missing_file_is_reported_and_program_then_exit_stores_both_settings) {
-  ForgetPreferences();
-  std::wstring missing = Env(L"PENTREL_MISSING_HEX"), port = Env(L"PENTREL_OTHER_PORT");
-  for (bool first : {true, false}) {
-    Program program;
-    HWND dialog = program.WaitForDialog();
-    ASSERT_NE(dialog, nullptr);
-    if (first) {
-      SetText(dialog, kHexFile, missing);
-      SetText(dialog, kComPort, port);
-      dialog = ProgramAndWaitForOutcome(program, dialog, 30s);
-      ASSERT_NE(dialog, nullptr) << "the dialog did not come back";
-      EXPECT_EQ(ItemText(dialog, kLastStatus), L"Last Status: Unable to open input file.");
-    } else {
-      // The next start shows both settings, but not the Last Status.
-      EXPECT_EQ(ItemText(dialog, kHexFile), missing);
-      EXPECT_EQ(ItemText(dialog, kComPort), port);
+    EXPECT_FALSE(IsWindowVisible(program.Log())) << "the log gives the dialog its place";
+    if (c.stored.empty()) {
+      EXPECT_EQ(ItemText(dialog, kHexFile), L"");
       EXPECT_EQ(ItemText(dialog, kLastStatus), L"");
+      for (const std::wstring& item : {kProbeAll, port, Env(L"PENTREL_OTHER_PORT")})
+        EXPECT_TRUE(Lists(dialog, item)) << Narrow(item);
+      EXPECT_FALSE(Lists(dialog, L"COM99"));
     }
     ExitProgram(program, dialog);
-    ExpectStored(L"HexFileName", missing.c_str());
-    ExpectStored(L"ComName", port.c_str());
+    ExpectStored(L"HexFileName", c.stored.empty() ? L"" : L"C:\\fw.hex");
+    ExpectStored(L"ComName", c.stored.empty() ? kProbeAll.c_str() : c.stored.c_str());
   }
 }
 
-TEST(Browse, cancel_restores_the_setting_and_a_picked_file_replaces_it_and_is_saved_on_exit) {
+// A run of a missing file; then Browse, cancelled (typed text gives way to the setting and the
+// status is emptied) and then with a file picked; Exit stores both settings for the next start,
+// which shows them without the Last Status.
+TEST(Run, a_missing_file_is_reported_browse_replaces_it_and_exit_stores_both_settings) {
   ForgetPreferences();
   std::wstring missing = Env(L"PENTREL_MISSING_HEX"), good = Env(L"PENTREL_GOOD_HEX");
-  Program program;
-  HWND dialog = program.WaitForDialog();
-  ASSERT_NE(dialog, nullptr);
-  SetText(dialog, kHexFile, missing);
-  dialog = ProgramAndWaitForOutcome(program, dialog, 30s);
-  ASSERT_NE(dialog, nullptr);
-  ASSERT_NE(ItemText(dialog, kLastStatus), L"");
-
-  // Cancel: text typed since the dialog opened gives way to the setting; the status is emptied.
-  // Then a picked file replaces the setting.
-  SetText(dialog, kHexFile, L"C:\\typed, not taken.hex");
-  for (bool pick : {false, true}) {
-    HWND chooser = OpenFileChooser(program.pid(), dialog);
-    ASSERT_NE(chooser, nullptr) << "no file-open dialog";
-    if (pick) {
-      HWND field = FileNameField(chooser);
-      ASSERT_NE(field, nullptr) << "no file-name field in the file-open dialog";
-      Send(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(good.c_str()));
+  std::wstring port = Env(L"PENTREL_OTHER_PORT");
+  {
+    Program program;
+    HWND dialog = program.WaitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    SetText(dialog, kHexFile, missing);
+    SetText(dialog, kComPort, port);
+    dialog = ProgramAndWaitForOutcome(program, dialog, 30s);
+    ASSERT_NE(dialog, nullptr) << "the dialog did not come back";
+    EXPECT_EQ(ItemText(dialog, kLastStatus), L"Last Status: Unable to open input file.");
+    SetText(dialog, kHexFile, L"C:\\typed, not taken.hex");
+    for (bool pick : {false, true}) {
+      PostMessageW(GetDlgItem(dialog, kBrowse), BM_CLICK, 0, 0);  // the chooser runs inside it
+      HWND chooser = nullptr;
+      ASSERT_TRUE(WaitFor([&] { return (chooser = program.Find(L"Open")) != nullptr; }, 10s))
+          << "no file-open dialog";
+      if (pick) {
+        HWND field = FileNameField(chooser);
+        ASSERT_NE(field, nullptr) << "no file-name field in the file-open dialog";
+        Send(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(good.c_str()));
+      }
+      Click(chooser, pick ? IDOK : IDCANCEL);
+      ASSERT_TRUE(WaitFor([&] { return !IsWindow(chooser); }, 10s));
+      EXPECT_TRUE(WaitFor([&] { return ItemText(dialog, kLastStatus).empty(); }, 5s));
+      EXPECT_TRUE(WaitFor([&] { return ItemText(dialog, kHexFile) == (pick ? good : missing); }, 5s))
+          << Narrow(ItemText(dialog, kHexFile));
     }
-    Click(chooser, pick ? IDOK : IDCANCEL);
-    ASSERT_TRUE(WaitFor([&] { return !IsWindow(chooser); }, 10s));
-    EXPECT_TRUE(WaitFor([&] { return ItemText(dialog, kLastStatus).empty(); }, 5s));
-    EXPECT_TRUE(WaitFor([&] { return ItemText(dialog, kHexFile) == (pick ? good : missing); }, 5s))
-        << Narrow(ItemText(dialog, kHexFile));
+    ExitProgram(program, dialog);
   }
-  ExitProgram(program, dialog);
   ExpectStored(L"HexFileName", good.c_str());
+  ExpectStored(L"ComName", port.c_str());
+  Program next;
+  HWND dialog = next.WaitForDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(ItemText(dialog, kHexFile), good);
+  EXPECT_EQ(ItemText(dialog, kComPort), port);
+  EXPECT_EQ(ItemText(dialog, kLastStatus), L"");
+  ExitProgram(next, dialog);
 }
 
 TEST(CommandLine, a_path_wins_over_the_stored_one_and_dash_L_keeps_the_log_visible) {
