@@ -74,7 +74,7 @@ watch_requests() {
     for request in "$REQUESTS"/*.request; do
       [ -e "$request" ] || continue
       name=$(basename "$request" .request)
-      read -r kind args <"$request"
+      read -r kind args <"$request" || true
       rm -f "$request"
       case $kind in
         shot) import -window root -crop "$args" +repage "png:$SHOTS/$name.tmp" &&
@@ -87,9 +87,10 @@ watch_requests() {
   done
 }
 
-# Debian's Wine looks for its own fonts in "<data dir>\..\fonts", a path it cannot open, so a fresh
-# prefix lacks Marlett (the caption buttons would show the letters 0 1 r) and Tahoma (the dialog
-# font). Windows keeps such fonts in its Fonts folder, and so does this prefix.
+# Debian's Wine looks for its own fonts (share/wine/fonts) at "<data dir>\../fonts", a path its
+# file layer refuses, and fontconfig does not list that folder either. So a fresh prefix lacks
+# Marlett (the caption buttons show the letters 0 1 r) and Tahoma (the dialog font). Windows keeps
+# such fonts in its Fonts folder, and so does this prefix.
 install_wine_fonts() {
   cp "$(dirname "$(readlink -f "$(command -v wine)")")"/../share/wine/fonts/*.ttf \
     "$WINEPREFIX/drive_c/windows/Fonts/"

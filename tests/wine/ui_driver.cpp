@@ -233,15 +233,17 @@ HWND FileNameField(HWND chooser) {
 
 // --- requests to run-ui.sh: screenshots and X input -------------------------------------------
 
-// Writes NAME.request holding the request and waits until run-ui.sh has carried it out.
+// Writes NAME.request holding the request and waits until run-ui.sh has carried it out. The
+// request is written aside and renamed, so that run-ui.sh never reads half of it.
 void Ask(const std::wstring& name, const std::string& request) {
   std::wstring base = Env(L"PENTREL_REQUESTS") + L"\\" + name;
-  std::wstring done = base + L".done";
+  std::wstring done = base + L".done", part = base + L".part";
   DeleteFileW(done.c_str());
-  FILE* file = _wfopen((base + L".request").c_str(), L"wb");  // no CR for the shell to read
+  FILE* file = _wfopen(part.c_str(), L"wb");  // no CR for the shell to read
   ASSERT_NE(file, nullptr) << "PENTREL_REQUESTS must name a folder";
   fprintf(file, "%s\n", request.c_str());
   fclose(file);
+  ASSERT_TRUE(MoveFileExW(part.c_str(), (base + L".request").c_str(), MOVEFILE_REPLACE_EXISTING));
   EXPECT_TRUE(WaitFor([&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; },
                       30s)) << "run-ui.sh did not carry out " << request;
 }
