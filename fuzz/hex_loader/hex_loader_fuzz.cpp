@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int result = LoadHexFile();
   if (result != 0 && result != -1) std::abort();
   if (result == -1 && MessageLog.lastStatus[0] == u'\0') std::abort();
-  if (result == 0 && FirmwareImage.highestEnd <= kImageBase) std::abort();
+  if (result == 0 && FirmwareImage.highestEnd < kImageBase) std::abort();
   if (FirmwareImage.highestEnd > kImageBase + kImageSize) std::abort();
   return 0;
 }

@@ -2,7 +2,7 @@
 # lacks. Sourced by scripts/test, scripts/demo and scripts/package.
 PENTREL_PACKAGES=(
   cmake make g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 xvfb xauth imagemagick
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 xvfb xauth xdotool imagemagick
   socat srecord binutils zip valgrind python3 help2man dpkg-dev
 )
 

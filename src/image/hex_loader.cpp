@@ -159,8 +159,8 @@ int LoadHexFile() {
     SetLastStatus(u"Last Status: Unable to read input file.");
     return -1;
   }
-  // An image must hold at least one byte: empty records alone at the image's start leave
-  // highestEnd at the base address, which is as empty as 0.
-  if (!accepted || FirmwareImage.highestEnd <= kImageBase) return RefuseFile();
+  // A file counts as an image once a data record fell inside the window, even an empty record at
+  // the image's start: highestEnd is then the base address, and the run sends one erased word.
+  if (!accepted || FirmwareImage.highestEnd == 0) return RefuseFile();
   return 0;
 }

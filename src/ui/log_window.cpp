@@ -20,14 +20,6 @@ void DrawRow(HDC dc, int row, const char16_t* line) {
   TextOutW(dc, 0, row * LineHeight, reinterpret_cast<const WCHAR*>(line), kLogLineWidth);
 }
 
-// The progress row sits one pixel below the 14 log rows. It is all zero until the first
-// ShowProgress, and then there is nothing to draw.
-void DrawProgressRow(HDC dc) {
-  if (MessageLog.progressLine[0] == u'\0') return;
-  TextOutW(dc, 0, kLogLines * LineHeight + 1,
-           reinterpret_cast<const WCHAR*>(MessageLog.progressLine), kLogLineWidth);
-}
-
 void MeasureFont(HWND window) {
   HDC dc = GetDC(window);
   SelectObject(dc, GetStockObject(SYSTEM_FIXED_FONT));
@@ -38,8 +30,9 @@ void MeasureFont(HWND window) {
   BottomMargin = GetSystemMetrics(SM_CYVSCROLL);
 }
 
-// Redraws the 14 rows, oldest at the top, and the progress row: a repaint that left the progress
-// row blank would lose the reset prompt, which stays up for the whole of a device search.
+// Redraws the 14 rows, oldest at the top. The progress row is left to the background until the
+// next WM_PROGRESS_LINE: the worker writes progressLine without the lock, so the view reads it
+// only while the worker waits in its send.
 void Paint(HWND window) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(window, &paint);
@@ -49,7 +42,6 @@ void Paint(HWND window) {
     DrawRow(dc, row, MessageLog.ring[(MessageLog.displayIndex + row) % kLogLines]);
   }
   ReleaseMutex(MessageLog.lock);
-  DrawProgressRow(dc);
   EndPaint(window, &paint);
 }
 
@@ -71,10 +63,12 @@ void ScrollInPendingLines(HWND window) {
   ReleaseDC(window, dc);
 }
 
+// The progress row sits one pixel below the 14 log rows.
 void ShowProgressRow(HWND window) {
   HDC dc = GetDC(window);
   SelectObject(dc, GetStockObject(SYSTEM_FIXED_FONT));
-  DrawProgressRow(dc);
+  TextOutW(dc, 0, kLogLines * LineHeight + 1,
+           reinterpret_cast<const WCHAR*>(MessageLog.progressLine), kLogLineWidth);
   ReleaseDC(window, dc);
 }
 

@@ -100,6 +100,20 @@ TEST_F(RunTest, file_errors_end_the_run_before_any_port_is_touched) {
   EXPECT_TRUE(PortIsFree("COM7"));
 }
 
+TEST_F(RunTest, a_file_of_one_empty_record_at_the_image_start_is_sent_as_one_erased_word) {
+  std::string hex = WriteFile("empty.hex", ":020000041D00DD\n:0000000000\n:00000001FF\n");
+  SimDevice& device = StartSim("COM6");
+
+  EXPECT_EQ(Run(hex, "COM6").lastStatus, kSuccess);
+  EXPECT_EQ(Received(TraceOf(device)), (Lines{
+      "rx n=1 cmd=query code=0x09 len=3",
+      "rx n=2 cmd=blank code=0x22 len=8 words=1 addr=0x9d000000",
+      "rx n=3 cmd=read code=0x01 len=8 words=1 addr=0x9d000000",
+      "rx n=4 cmd=final code=0x08 len=8 image=0x00000004",
+      "rx n=5 cmd=close code=0x00 len=6",
+  }));
+}
+
 TEST_F(RunTest, a_named_port_that_is_absent_or_no_ports_at_all_end_in_not_found) {
   std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(64, 4)));
   RunOutcome absent = Run(hex, "COM9");

@@ -43,6 +43,9 @@ TEST_F(LoadHexFileTest, later_records_win_and_an_empty_record_raises_highest_end
   EXPECT_EQ(At(0x1D010009), 0xEE);
   EXPECT_EQ(At(0x1D01000A), 0xFF);
   EXPECT_EQ(FirmwareImage.highestEnd, 0x1D018000u);
+  // Alone at the image's start, an empty record still makes an image, which ends where it starts.
+  EXPECT_EQ(Load(Lines({Upper(0x1D00), Record(0, 0, {}), kEndOfFile})), 0);
+  EXPECT_EQ(FirmwareImage.highestEnd, kImageBase);
 }
 
 TEST_F(LoadHexFileTest, stops_at_the_end_of_file_record_and_does_without_one) {
@@ -104,9 +107,8 @@ TEST_F(LoadHexFileTest, refuses_a_file_with_the_message_of_its_first_fault) {
       {Lines({Upper(0x1D00), Record(0x05, 0, {0, 0})}),
        {u"Unknown opcode 0x05, line 1 in hex file.", kNotValidLine}, {}},
       {Lines({Upper(0x1D00), BadChecksum(Record(0x05, 0, {}))}), checksum1, {}},
-      // Nothing before the end-of-file record; only an empty record at the image's start.
+      // Nothing before the end-of-file record.
       {Lines({kEndOfFile, Upper(0x1D00), Record(0, 0, {1})}), notValid, {}},
-      {Lines({Upper(0x1D00), Record(0, 0x0000, {}), kEndOfFile}), notValid, {}},
       // The longest record's line end comes as a read of its own, still on its line.
       {Lines({Upper(0x1D00), longest, BadChecksum(Record(0, 0, {}))}, "\r\n"),
        {u"Checksum error, line 3", kNotValidLine}, {{0x1D000100, 0x80}, {0x1D00012B, 0x80 + 43}}},

@@ -53,30 +53,47 @@ start_sim() {
   return 1
 }
 
-# The image: 2,000 bytes at 0x1D000000 with an erased 512-byte stretch in the middle (sent as a
-# blank chunk), ending off a multiple of 4. expected.bin is what the device's flash must hold.
+# The image: 16,001 bytes at 0x1D000000 (writing it takes seconds, long enough to watch the log
+# scroll) with an erased 512-byte stretch (sent as a blank chunk), ending off a multiple of 4.
 make_fixtures() {
   python3 - "$WORK" <<'PY'
 import sys
 work = sys.argv[1]
-data = bytearray(((i * 73) ^ (i >> 3)) & 0xFF for i in range(2000))
+data = bytearray(((i * 73) ^ (i >> 3)) & 0xFF for i in range(16001))
 data[512:1024] = b"\xff" * 512
 open(f"{work}/image.bin", "wb").write(data)
 PY
   srec_cat "$WORK/image.bin" -binary -offset 0x1D000000 -o "$WORK/good.hex" -intel >/dev/null
 }
 
-# Screenshots: the driver writes NAME.request holding WxH+X+Y and waits for NAME.png.
-watch_screenshot_requests() {
+# Requests from the driver: it writes NAME.request and waits for NAME.done. "shot WxH+X+Y" takes a
+# screenshot of that rectangle as NAME.png; "xdotool ARGS..." sends real X input to the display.
+watch_requests() {
+  local request name kind args
   while true; do
-    for request in "$SHOTS"/*.request; do
+    for request in "$REQUESTS"/*.request; do
       [ -e "$request" ] || continue
-      local name=${request%.request}
-      import -window root -crop "$(cat "$request")" +repage "png:$name.tmp" && mv "$name.tmp" "$name.png"
+      name=$(basename "$request" .request)
+      read -r kind args <"$request" || true
       rm -f "$request"
+      case $kind in
+        shot) import -window root -crop "$args" +repage "png:$SHOTS/$name.tmp" &&
+          mv "$SHOTS/$name.tmp" "$SHOTS/$name.png" ;;
+        xdotool) xdotool $args ;;
+        *) false ;;
+      esac && touch "$REQUESTS/$name.done"  # a request that failed is never done
     done
-    sleep 0.2
+    sleep 0.1
   done
+}
+
+# Debian's Wine looks for its own fonts (share/wine/fonts) at "<data dir>\../fonts", a path its
+# file layer refuses, and fontconfig does not list that folder either. So a fresh prefix lacks
+# Marlett (the caption buttons show the letters 0 1 r) and Tahoma (the dialog font). Windows keeps
+# such fonts in its Fonts folder, and so does this prefix.
+install_wine_fonts() {
+  cp "$(dirname "$(readlink -f "$(command -v wine)")")"/../share/wine/fonts/*.ttf \
+    "$WINEPREFIX/drive_c/windows/Fonts/"
 }
 
 # The device's flash, from its dump, must begin with the image and be erased after it.
@@ -96,6 +113,7 @@ PY
 
 start_display
 init_prefix
+install_wine_fonts
 # A Wine desktop window of the screen's size: the program's windows get their frames and captions
 # as on Windows (there is no window manager on the virtual display).
 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
@@ -103,15 +121,15 @@ wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/
 map_com_port COM5 "$WORK/device"
 map_com_port COM6 "$WORK/other"
 make_fixtures
-mkdir -p "$SHOTS"
-rm -f "$SHOTS"/*.request
-watch_screenshot_requests &
+REQUESTS=$WORK/requests
+mkdir -p "$SHOTS" "$REQUESTS"
+watch_requests &
 WATCHER_PID=$!
 
 export PENTREL_EXE=$(winepath -w "$PROGRAM" 2>/dev/null)
 export PENTREL_GOOD_HEX=$(winepath -w "$WORK/good.hex" 2>/dev/null)
 export PENTREL_MISSING_HEX=$(winepath -w "$WORK/no such file.hex" 2>/dev/null)
-export PENTREL_SHOTS=$(winepath -w "$SHOTS" 2>/dev/null)
+export PENTREL_REQUESTS=$(winepath -w "$REQUESTS" 2>/dev/null)
 export PENTREL_DEVICE_PORT=COM5 PENTREL_OTHER_PORT=COM6
 
 scenarios=$(timeout 60 wine "$DRIVER" --gtest_list_tests | tr -d '\r' |
@@ -123,7 +141,8 @@ for scenario in $scenarios; do
   device_options=()
   case $scenario in
     Run.a_good_file*) device_options=(--dump "$WORK/device.dump") ;;
-    Run.a_silent_device* | Run.closing_the_log_window*) device_options=(--answer-after 1000000) ;;
+    Run.the_log_follows*) device_options=(--answer-after 200) ;;
+    Run.closing_the_log_window*) device_options=(--answer-after 1000000) ;;
   esac
   rm -f "$WORK/device.dump"
   start_sim "$WORK/device" "${device_options[@]}" && start_sim "$WORK/other" --answer-after 1000000 ||
