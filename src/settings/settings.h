@@ -19,5 +19,8 @@ extern const char16_t kProbeAll[];
 // Raised when the program is closing; a run polls it and ends its thread at once. Never cleared.
 extern std::atomic<int32_t> AbortRequested;
 
+// Reads also end when the line goes quiet after a reply's first bytes; pentrel.exe never sets it.
+extern bool FastReplies;
+
 // Both settings at their defaults.
 void ResetSettings();
