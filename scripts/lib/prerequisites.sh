@@ -3,7 +3,7 @@
 PENTREL_PACKAGES=(
   cmake make g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 xvfb xauth imagemagick
-  socat srecord binutils zip valgrind python3
+  socat srecord binutils zip valgrind python3 libcli11-dev nlohmann-json3-dev
 )
 
 # install_prerequisites [PACKAGE...]: the named packages, or all of the above.

@@ -22,7 +22,7 @@ bool ReadLengthFits(uint32_t length) {
 
 DWORD WINAPI VerifyThread(LPVOID) {
   StartRun();
-  if (LoadImage() && FindDevice()) {
+  if (LoadFirmwareImage() && FindDevice()) {
     if (ImageFitsFlash() && VerifyImage()) {
       SetLastStatus(u"Last Status: MELOR flash matches the image.");
     }

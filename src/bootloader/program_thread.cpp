@@ -18,7 +18,7 @@ void ProgramDevice() {
 
 DWORD WINAPI ProgramThread(LPVOID) {
   StartRun();
-  if (LoadImage() && FindDevice()) {
+  if (LoadFirmwareImage() && FindDevice()) {
     ProgramDevice();
     ReleaseDevice();
   }

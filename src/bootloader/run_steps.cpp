@@ -133,7 +133,7 @@ void StartRun() {
   ShowProgress(u"");
 }
 
-bool LoadImage() {
+bool LoadFirmwareImage() {
   if (LoadHexFile() != 0) return false;
   run.imageLength = ImageLength();
   return true;

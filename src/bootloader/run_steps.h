@@ -11,7 +11,7 @@
 void StartRun();
 
 // Loads the HEX file named by HexFileName into the firmware image.
-bool LoadImage();
+bool LoadFirmwareImage();
 
 // Bytes of the image that the run writes; 0 until an image has loaded.
 uint32_t LoadedImageLength();

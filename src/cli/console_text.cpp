@@ -3,8 +3,9 @@
 
 #include <vector>
 
+#include "platform/text.h"  // brings <windows.h>, whose WriteConsole macro console.h must see
+
 #include "platform/console.h"
-#include "platform/text.h"
 
 std::string Utf8Of(const char16_t* text) {
   // Every code unit gives at most 3 bytes (a surrogate pair 4 for 2).
