@@ -3,10 +3,13 @@
 
 #include "bootloader/commands.h"
 #include "log/message_log.h"
+#include "platform/text.h"
 #include "serial/framing.h"
 #include "serial/port.h"
 #include "serial/port_list.h"
 #include "settings/settings.h"
+
+DetectedDeviceStore DetectedDevice;
 
 namespace {
 
@@ -38,6 +41,9 @@ bool ReadQueryReply(HANDLE port, const char16_t* name, uint32_t* flashSize) {
   LogMessage(u"bootloader v%d.%d, dev id 0x%02x, flash size 0x%x", parsed.major, parsed.minor,
              parsed.deviceId, parsed.flashSize);
   *flashSize = parsed.flashSize;
+  DetectedDevice.found = true;
+  TextCopy(DetectedDevice.port, kPathCapacity, name);
+  DetectedDevice.reply = parsed;
   return true;
 }
 

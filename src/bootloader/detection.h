@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "bootloader/commands.h"
+#include "log/format.h"
 #include "platform/win32.h"
 
 constexpr int kDetectionAttempts = 300;
@@ -15,3 +17,11 @@ constexpr int kResetPromptAttempt = 4;
 // Both end the calling thread at once when AbortRequested is raised.
 HANDLE ProbeNamedPort(uint32_t* flashSize, DCB* savedState, COMMTIMEOUTS* savedTimeouts);
 HANDLE ProbeAllPorts(uint32_t* flashSize, DCB* savedState, COMMTIMEOUTS* savedTimeouts);
+
+// What the last successful detection found: the port the device answered on and its query reply.
+struct DetectedDeviceStore {
+  bool found;  // cleared by whoever starts a new search
+  char16_t port[kPathCapacity];
+  QueryReply reply;
+};
+extern DetectedDeviceStore DetectedDevice;

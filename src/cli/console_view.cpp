@@ -1,32 +1,15 @@
 // The console view: what the log window shows, written to the console instead.
 #include "cli/console_view.h"
 
+#include "cli/log_lines.h"
+#include "cli/progress_bar.h"
 #include "log/message_log.h"
 #include "platform/console.h"
 #include "platform/text.h"
 
 namespace {
 
-constexpr int kBarWidth = 30;
 bool barShown;
-
-size_t TrimmedLength(const char16_t* line, size_t width) {
-  while (width > 0 && line[width - 1] == u' ') width--;
-  return width;
-}
-
-// The first number followed by "%" in the progress text, or -1.
-int PercentIn(const char16_t* text, size_t length) {
-  for (size_t i = 0; i < length; i++) {
-    int value = 0;
-    size_t j = i;
-    while (j < length && j - i < 3 && text[j] >= u'0' && text[j] <= u'9') {
-      value = value * 10 + (text[j++] - u'0');
-    }
-    if (j > i && j < length && text[j] == u'%') return value;
-  }
-  return -1;
-}
 
 void EraseBar() {
   if (barShown) WriteConsole(true, u"\r\x1b[K", 4, false);
@@ -37,16 +20,9 @@ void EraseBar() {
 void DrawBar(const char16_t* text, size_t length) {
   EraseBar();
   if (length == 0) return;
-  char16_t bar[kBarWidth + 2 + 8];
-  size_t used = 0;
-  int percent = PercentIn(text, length);
-  if (percent >= 0) {
-    int filled = (percent > 100 ? 100 : percent) * kBarWidth / 100;
-    bar[used++] = u'[';
-    for (int i = 0; i < kBarWidth; i++) bar[used++] = i < filled ? u'#' : u'.';
-    used += FormatBounded(bar + used, sizeof bar / sizeof bar[0] - used, u"] %3d%%  ", percent);
-    WriteConsole(true, bar, used, false);
-  }
+  char16_t bar[kBarCapacity];
+  size_t used = FormatBar(text, length, bar);
+  if (used > 0) WriteConsole(true, bar, used, false);
   WriteConsole(true, text, length, false);
   barShown = true;
 }
@@ -60,20 +36,15 @@ void ShowProgressLine() {
   }
 }
 
-// Prints every line the view has not shown yet, oldest first; blank lines are left out.
+void PrintLogLine(const char16_t* line, size_t length) {
+  EraseBar();
+  WriteConsole(false, line, length, true);
+}
+
+// Prints every line the view has not shown yet, then puts the bar back below them.
 void PrintPendingLines() {
-  WaitForSingleObject(MessageLog.lock, INFINITE);
   bool hadBar = barShown;
-  while (MessageLog.displayIndex != MessageLog.writeIndex) {
-    const char16_t* line = MessageLog.ring[MessageLog.displayIndex];
-    size_t length = TrimmedLength(line, kLogLineWidth);
-    if (length > 0) {
-      EraseBar();
-      WriteConsole(false, line, length, true);
-    }
-    MessageLog.displayIndex = (MessageLog.displayIndex + 1) % kLogLines;
-  }
-  ReleaseMutex(MessageLog.lock);
+  ForEachPendingLine(PrintLogLine);
   if (hadBar && !barShown) ShowProgressLine();
 }
 

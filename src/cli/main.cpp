@@ -1,77 +1,31 @@
-// pentrel-cli: one programming run from the console, through the same worker thread as the
-// desktop program. Exit status 0 only when the device reported success.
-#include "bootloader/program_thread.h"
-#include "cli/console_view.h"
-#include "log/message_log.h"
+// pentrel-cli: the console front end. Each command runs through the same worker threads as the
+// desktop program; the exit status is 0 when the command did what it says, 1 for any other
+// ending, 2 for a usage error.
+#include "cli/command_line.h"
+#include "cli/console_text.h"
+#include "cli/port_listing.h"
+#include "cli/single_run.h"
+#include "log/format.h"
 #include "platform/console.h"
-#include "platform/text.h"
-#include "platform/view_window.h"
 #include "settings/settings.h"
 
 namespace {
 
 constexpr int kUsageError = 2;
-constexpr int kInterrupted = 130;
 
-const char16_t kUsage[] =
-    u"Usage: pentrel-cli [--fast] HEXFILE [PORT]\n"
-    u"\n"
-    u"Programs the Intel HEX file into a MELOR device through its serial bootloader.\n"
-    u"  HEXFILE   the firmware image (Intel HEX: records 00, 01 and 04)\n"
-    u"  PORT      a COM port name such as COM3, or on Linux a device path such as\n"
-    u"            /dev/ttyUSB0; \"probe all\" (the default) searches every COM port\n"
-    u"  --fast    end each read once the line has gone quiet after a reply's bytes,\n"
-    u"            instead of waiting out its 100 ms (a read that gets nothing still does)\n"
-    u"  --help    this text\n"
-    u"  --version  the version\n"
-    u"Exit status: 0 when the device was programmed, 1 for any other ending, 2 for a usage error.\n";
-
-void Print(bool toError, const char16_t* text) {
-  WriteConsole(toError, text, TextLength(text), false);
-}
-
-int UsageError(const char16_t* problem) {
-  Print(true, u"pentrel-cli: ");
-  Print(true, problem);
-  Print(true, u"\n");
-  Print(true, kUsage);
+int UsageError(const std::string& reason) {
+  PrintLine(true, "pentrel-cli: " + reason + " (pentrel-cli --help shows the usage)");
   return kUsageError;
 }
 
-// Ctrl-C ends the program at once, as closing the log window does: the run sees the flag if it
-// is still going, but nobody waits for it.
-void OnCtrlC() {
-  AbortRequested.store(1);
-  EndProcessNow(kInterrupted);
-}
-
-// Takes HEXFILE, PORT and --fast into the settings; returns -1 to go on, or the exit status.
-int ParseArguments() {
+// The arguments as UTF-8 after the program's name; false when one is too long to take.
+bool TakeArguments(std::vector<std::string>& arguments) {
   char16_t argument[kPathCapacity];
-  int positional = 0;
   for (int i = 1; i < ConsoleArgumentCount(); i++) {
-    if (!ConsoleArgument(i, argument, kPathCapacity)) {
-      return UsageError(u"an argument is longer than 259 characters");
-    }
-    if (TextEqual(argument, u"--help")) {
-      Print(false, kUsage);
-      return 0;
-    }
-    if (TextEqual(argument, u"--version")) {
-      Print(false, u"pentrel-cli 1.3\n");
-      return 0;
-    }
-    if (TextEqual(argument, u"--fast")) {
-      FastReplies = true;
-      continue;
-    }
-    if (argument[0] == u'-' && argument[1] != u'\0') return UsageError(u"unknown option");
-    if (positional == 2) return UsageError(u"too many arguments");
-    TextCopy(positional == 0 ? HexFileName : ComName, kPathCapacity, argument);
-    positional++;
+    if (!ConsoleArgument(i, argument, kPathCapacity)) return false;
+    arguments.push_back(Utf8Of(argument));
   }
-  if (positional == 0) return UsageError(u"no HEX file given");
-  return -1;
+  return true;
 }
 
 }  // namespace
@@ -79,18 +33,22 @@ int ParseArguments() {
 int main(int argc, char** argv) {
   InitConsole(argc, argv);
   ResetSettings();
-  int status = ParseArguments();
-  if (status >= 0) return status;
-
-  InitMessageLog();
-  LogWindow = CreateViewWindow(ConsoleViewProc);
-  OnInterrupt(OnCtrlC);
-  HANDLE worker = CreateThread(nullptr, 0, ProgramThread, nullptr, 0, nullptr);
-  if (worker == nullptr) {
-    LogMessage(u"Unable to start the programming run (%d)", GetLastError());
-    return 1;
+  std::vector<std::string> arguments;
+  if (!TakeArguments(arguments)) return UsageError("an argument is longer than 259 characters");
+  Request request;
+  std::string reason;
+  switch (ParseCommandLine(arguments, request, reason)) {
+    case ParseOutcome::Help:
+      PrintText(false, kHelpText);
+      return 0;
+    case ParseOutcome::Version:
+      PrintLine(false, "pentrel-cli 1.3");
+      return 0;
+    case ParseOutcome::UsageError:
+      return UsageError(reason);
+    case ParseOutcome::Run:
+      break;
   }
-  WaitForThreadServingViews(worker);
-  CloseHandle(worker);
-  return TextEqual(MessageLog.lastStatus, u"Last Status: MELOR successfully programmed.") ? 0 : 1;
+  if (request.command == Command::Ports) return ListPorts(request);
+  return RunHere(request);
 }

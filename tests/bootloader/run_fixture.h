@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32.h"
+
 using Bytes = std::vector<uint8_t>;
 
 // An Intel HEX file holding data at HEX address 0x1D000000 + offset, in 16-byte records.
@@ -63,6 +65,11 @@ class RunTest : public ::testing::Test {
   // Runs ProgramThread to its end with the settings given; onLine sees every log line as logged.
   RunOutcome Run(const std::string& hexFile, const std::string& comName,
                  std::function<void(const std::string&)> onLine = nullptr);
+
+  // Runs another worker thread of the core (its parameter given) to its end the same way.
+  RunOutcome RunWorker(DWORD (*worker)(LPVOID), LPVOID parameter, const std::string& hexFile,
+                       const std::string& comName,
+                       std::function<void(const std::string&)> onLine = nullptr);
 
   // pentrel-cli run as its own process on the test's DOS-device folder, options first.
   struct CliOutcome {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # pentrel-cli.exe under Wine against melor-sim mapped as COM5: a named-port run and a
-# "probe all" run both program the device, and its flash then holds exactly the image.
+# "probe all" run both program the device, and its flash then holds exactly the image; after the
+# second run verify, read, info --json and ports run against the programmed device.
 source "$(dirname "$0")/wine_env.sh"
 init_prefix
 sim_dir=$(mktemp -d /tmp/pentrel-cli-wine.XXXXXX)
@@ -14,6 +15,40 @@ trap 'stop_sim; rm -rf "$sim_dir"; wine_env_cleanup' EXIT
 hex="$PENTREL_ROOT/examples/firmware.hex"
 srec_cat "$hex" -intel -offset -0x1D000000 -fill 0xFF 0 0x80000 -o "$sim_dir/expected.bin" -binary
 
+winpath() { echo 'Z:'"${1//\//\\}"; }
+cli() {  # cli OUTFILE ARGUMENT...: stdout into a file (not a pipe, which Wine's helpers hold open)
+  local out=$1; shift
+  timeout 300 wine "$PENTREL_WIN_BIN/pentrel-cli.exe" "$@" > "$out.raw" 2>/dev/null || true
+  tr -d '\r' < "$out.raw" > "$out"
+}
+expect_last() {  # expect_last FILE TEXT: the file's last line is TEXT
+  [ "$(tail -n 1 "$1")" = "$2" ] && echo "$2" && return 0
+  echo "expected \"$2\", got:"; cat "$1"; status=1
+}
+
+# The other commands, against the device the last run programmed.
+other_commands() {
+  echo "-- pentrel-cli.exe verify, read, info --json and ports under Wine"
+  cli "$sim_dir/verify.out" verify "$(winpath "$hex")" COM5
+  expect_last "$sim_dir/verify.out" "Last Status: MELOR flash matches the image."
+  cli "$sim_dir/read.out" read "$(winpath "$sim_dir/read.hex")" COM5 --length 0x1000
+  expect_last "$sim_dir/read.out" "Last Status: MELOR flash read."
+  srec_cat "$sim_dir/read.hex" -intel -offset -0x1D000000 -fill 0xFF 0 0x1000 \
+    -o "$sim_dir/read.bin" -binary
+  if ! cmp -s "$sim_dir/read.bin" <(head -c 4096 "$sim_dir/expected.bin"); then
+    echo "the file read does not hold the flash"; status=1
+  fi
+  cli "$sim_dir/info.json" info COM5 --json
+  python3 -c 'import json, sys
+lines = [json.loads(line) for line in open(sys.argv[1])]
+result = lines[-1]
+assert result["event"] == "result" and result["ok"] and result["device"]["flash_size"] == 0x80000, result
+print(result["status"])' "$sim_dir/info.json" || status=1
+  cli "$sim_dir/ports.out" ports
+  grep -q "^COM5"$'\t' "$sim_dir/ports.out" && echo "ports lists COM5" ||
+    { echo "ports does not list COM5:"; cat "$sim_dir/ports.out"; status=1; }
+}
+
 status=0
 for port in COM5 "probe all"; do
   "$PENTREL_ROOT/build/native/bin/melor-sim" --dump "$sim_dir/flash.bin" --answer-after 2 \
@@ -26,6 +61,7 @@ for port in COM5 "probe all"; do
       > "$sim_dir/cli.out" 2>/dev/null; then
     echo "pentrel-cli.exe did not succeed:"; cat "$sim_dir/cli.out"; status=1
   fi
+  [ "$port" = "probe all" ] && other_commands
   stop_sim
   tail -n 1 "$sim_dir/cli.out"
   if ! cmp -s "$sim_dir/expected.bin" "$sim_dir/flash.bin"; then

@@ -1,0 +1,34 @@
+// pentrel-cli's command line: which command, on which file and ports, with which options.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class Command { Program, Verify, Read, Info, Ports };
+
+struct Request {
+  Command command = Command::Program;
+  std::string file;                // HEXFILE, or OUTFILE for read; UTF-8
+  std::vector<std::string> ports;  // as given; empty for "probe all"
+  uint32_t length = 0;             // read's --length; 0 for the device's flash size
+  bool json = false;
+  bool fast = false;
+  bool repeat = false;
+  std::string record;              // --record FILE; empty when not given
+};
+
+enum class ParseOutcome { Run, Help, Version, UsageError };
+
+// Parses the arguments (UTF-8, the program's name left out) into request; on UsageError, reason
+// holds the one-line reason.
+ParseOutcome ParseCommandLine(std::vector<std::string> arguments, Request& request,
+                              std::string& reason);
+
+// The command's name as the command line spells it.
+const char* CommandName(Command command);
+
+// The arguments that run the request again as one of several children: one port, results as JSON.
+std::vector<std::string> ChildArguments(const Request& request, const std::string& port);
+
+extern const char kHelpText[];

@@ -1,0 +1,20 @@
+// Taking the message log's new lines for a console view.
+#include "cli/log_lines.h"
+
+#include "log/message_log.h"
+
+size_t TrimmedLength(const char16_t* line, size_t width) {
+  while (width > 0 && line[width - 1] == u' ') width--;
+  return width;
+}
+
+void ForEachPendingLine(void (*each)(const char16_t* line, size_t length)) {
+  WaitForSingleObject(MessageLog.lock, INFINITE);
+  while (MessageLog.displayIndex != MessageLog.writeIndex) {
+    const char16_t* line = MessageLog.ring[MessageLog.displayIndex];
+    size_t length = TrimmedLength(line, kLogLineWidth);
+    if (length > 0) each(line, length);
+    MessageLog.displayIndex = (MessageLog.displayIndex + 1) % kLogLines;
+  }
+  ReleaseMutex(MessageLog.lock);
+}

@@ -1,0 +1,17 @@
+// The result object that ends every command's JSON output and that --record appends:
+// {"event":"result","command":…,"port":…,"ok":…,"status":<the Last Status>,"exit":…,
+//  "seconds":…,"device":{"version":…,"id":…,"flash_size":…}|null,"image":{"bytes":…,"sha256":…}|null}
+#pragma once
+
+#include <string>
+
+#include "cli/command_line.h"
+#include "cli/json_view.h"
+
+// The outcome of the command that just ran in this process.
+Json ResultObject(const Request& request, int exitStatus, double seconds);
+
+// Ends a command with its result: appends it to the record file when one is asked for (a record
+// that cannot be written turns success into failure), prints it in JSON mode, and returns the
+// exit status it carries.
+int Conclude(const Request& request, Json result);

@@ -1,0 +1,32 @@
+// Child processes for the console's runs on several ports at once: each child is started with its
+// stdout on a pipe that the parent reads, and Ctrl-C or a termination request reaches every child,
+// so that no child outlives the parent holding a port.
+#pragma once
+
+#include <cstddef>
+
+constexpr int kMaxChildren = 64;
+
+// Starts the program at path with the arguments (its own name first) and its stdout on a pipe;
+// returns the child's number, or -1.
+int StartChild(const char16_t* path, const char16_t* const* arguments, int count);
+
+// Reads what the child wrote to its stdout, blocking; 0 once the child closed it.
+int ReadChildOutput(int child, char* buffer, int capacity);
+
+// Waits for the child to end, gives its resources back and returns its exit status (128 + the
+// signal's number when a signal ended it).
+int WaitForChild(int child);
+
+// From now on Ctrl-C (and on POSIX SIGTERM and SIGHUP) is passed on to every running child
+// instead of ending this process.
+void ForwardInterruptsToChildren();
+
+// The exit status the interrupt that came calls for (130 for Ctrl-C, 143 for SIGTERM, 129 for
+// SIGHUP), or 0 while none came.
+int InterruptStatus();
+
+// The path of this program's own executable.
+bool OwnExecutablePath(char16_t* path, size_t capacity);
+
+unsigned CurrentProcessId();

@@ -1,0 +1,115 @@
+// Child processes on Windows: CreateProcessW with a pipe for stdout. The children share the
+// console, so Ctrl-C reaches each of them from the console itself; the parent only notes it.
+#include "../process.h"
+
+#include <atomic>
+
+#include "../text.h"
+
+namespace {
+
+struct Child {
+  HANDLE process;
+  HANDLE output;
+};
+Child children[kMaxChildren];
+std::atomic<int> interruptStatus{0};
+
+constexpr int kCommandLineCapacity = 32768;
+
+BOOL WINAPI NoteInterrupt(DWORD event) {
+  interruptStatus.store(event == CTRL_CLOSE_EVENT ? 129 : 130);
+  return TRUE;
+}
+
+int FreeSlot() {
+  for (int i = 0; i < kMaxChildren; i++) {
+    if (children[i].process == nullptr) return i;
+  }
+  return -1;
+}
+
+void Put(char16_t* line, int& used, char16_t c) {
+  if (used < kCommandLineCapacity - 1) line[used++] = c;
+}
+
+// Appends one argument quoted so that CommandLineToArgvW gives it back unchanged: backslashes
+// are doubled only where a quote follows them.
+void AppendQuoted(char16_t* line, int& used, const char16_t* argument) {
+  if (used > 0) Put(line, used, u' ');
+  Put(line, used, u'"');
+  int backslashes = 0;
+  for (const char16_t* c = argument; *c != u'\0'; c++) {
+    if (*c == u'\\') {
+      backslashes++;
+      continue;
+    }
+    int copies = *c == u'"' ? 2 * backslashes + 1 : backslashes;
+    for (int i = 0; i < copies; i++) Put(line, used, u'\\');
+    backslashes = 0;
+    Put(line, used, *c);
+  }
+  for (int i = 0; i < 2 * backslashes; i++) Put(line, used, u'\\');
+  Put(line, used, u'"');
+}
+
+}  // namespace
+
+int StartChild(const char16_t* path, const char16_t* const* arguments, int count) {
+  int slot = FreeSlot();
+  if (slot < 0) return -1;
+  static char16_t line[kCommandLineCapacity];
+  int used = 0;
+  for (int i = 0; i < count; i++) AppendQuoted(line, used, arguments[i]);
+  line[used] = u'\0';
+  SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+  HANDLE readEnd, writeEnd;
+  if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return -1;
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION started = {};
+  BOOL ok = CreateProcessW(Win32Text(path), Win32Text(line), nullptr, nullptr, TRUE, 0, nullptr,
+                           nullptr, &startup, &started);
+  CloseHandle(writeEnd);
+  if (!ok) {
+    CloseHandle(readEnd);
+    return -1;
+  }
+  CloseHandle(started.hThread);
+  children[slot] = Child{started.hProcess, readEnd};
+  return slot;
+}
+
+int ReadChildOutput(int child, char* buffer, int capacity) {
+  DWORD count = 0;
+  if (!ReadFile(children[child].output, buffer, static_cast<DWORD>(capacity), &count, nullptr)) {
+    return 0;
+  }
+  return static_cast<int>(count);
+}
+
+int WaitForChild(int child) {
+  WaitForSingleObject(children[child].process, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(children[child].process, &code);
+  CloseHandle(children[child].process);
+  CloseHandle(children[child].output);
+  children[child] = Child{};
+  return static_cast<int>(code);
+}
+
+void ForwardInterruptsToChildren() { SetConsoleCtrlHandler(NoteInterrupt, TRUE); }
+
+int InterruptStatus() { return interruptStatus.load(); }
+
+bool OwnExecutablePath(char16_t* path, size_t capacity) {
+  DWORD length = GetModuleFileNameW(nullptr, Win32Text(path), static_cast<DWORD>(capacity));
+  return length > 0 && length < capacity;
+}
+
+unsigned CurrentProcessId() { return GetCurrentProcessId(); }

@@ -1,0 +1,239 @@
+// pentrel-cli's commands end to end: verify, read, info, ports, JSON lines, records, usage.
+#include <gtest/gtest.h>
+#include <glob.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "cli/sha256.h"
+#include "cli_process.h"
+#include "platform/text.h"
+#include "run_fixture.h"
+#include "serial/port_list.h"
+
+namespace {
+
+using Json = nlohmann::json;
+using Lines = std::vector<std::string>;
+
+Bytes FileBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::string Sha256Of(const Bytes& bytes) {
+  Sha256 digest;
+  digest.Add(bytes.data(), bytes.size());
+  return digest.HexDigest();
+}
+
+class CliTest : public RunTest {
+ protected:
+  CliResult Cli(const Lines& arguments) { return RunCliProcess(folder_, arguments); }
+
+  // A device on COM3 that holds image from offset 0, programmed by a run.
+  SimDevice& ProgrammedDevice(const Bytes& image, const Lines& options = {}) {
+    SimDevice& device = StartSim("COM3", options);
+    EXPECT_EQ(Run(WriteFile("image.hex", HexFileFor(image)), "COM3").lastStatus,
+              "Last Status: MELOR successfully programmed.");
+    return device;
+  }
+
+  // The HEX file's data from 0x1D000000 as srec_cat reads it, erased bytes filled in.
+  Bytes ThroughSrecCat(const std::string& hex, uint32_t length) {
+    std::string bin = hex + ".srec.bin";
+    std::string command = "srec_cat '" + hex + "' -intel -offset -0x1D000000 -fill 0xFF 0 " +
+                          std::to_string(length) + " -o '" + bin + "' -binary";
+    EXPECT_EQ(system(command.c_str()), 0);
+    return FileBytes(bin);
+  }
+
+  std::vector<std::string> LeftBehind(const std::string& pattern) {
+    glob_t found{};
+    std::vector<std::string> paths;
+    if (glob((folder_ + "/" + pattern).c_str(), 0, nullptr, &found) == 0) {
+      paths.assign(found.gl_pathv, found.gl_pathv + found.gl_pathc);
+    }
+    globfree(&found);
+    return paths;
+  }
+};
+
+TEST_F(CliTest, read_writes_hex_and_raw_files_that_hold_the_flash_and_load_back) {
+  // Data, an erased stretch that the HEX file leaves out, then data past a 16-byte boundary.
+  Bytes image = PseudoRandomBytes(0x1805, 9);
+  std::fill(image.begin() + 0x400, image.begin() + 0x800, 0xFF);
+  SimDevice& device = ProgrammedDevice(image, {"--flash-size", "0x10000"});
+  std::string whole = folder_ + "/whole.HEX", part = folder_ + "/part", partHex = part + ".hex";
+
+  CliResult wholeRead = Cli({"read", whole, "COM3"});
+  CliResult partRead = Cli({"read", part, "COM3", "--length", "0x1000"});
+  CliResult partHexRead = Cli({"read", "--length", "4096", partHex, "COM3"});
+  CliResult reloaded = Cli({"verify", whole, "COM3"});
+  Bytes flash = StopSim(device);
+
+  for (const CliResult* read : {&wholeRead, &partRead, &partHexRead}) {
+    EXPECT_EQ(read->exitStatus, 0);
+    EXPECT_EQ(read->out.back(), "Last Status: MELOR flash read.");
+  }
+  ASSERT_EQ(flash.size(), 0x10000u);
+  Bytes head(flash.begin(), flash.begin() + 0x1000);
+  EXPECT_EQ(FileBytes(part), head);
+  EXPECT_EQ(ThroughSrecCat(partHex, 0x1000), head);
+  EXPECT_EQ(ThroughSrecCat(whole, 0x10000), flash);
+  EXPECT_EQ(reloaded.exitStatus, 0);
+  EXPECT_EQ(reloaded.out.back(), "Last Status: MELOR flash matches the image.");
+  EXPECT_TRUE(LeftBehind("*.part").empty());
+}
+
+TEST_F(CliTest, a_failed_read_leaves_no_file_and_keeps_an_existing_one) {
+  StartSim("COM3", {"--fault", "no-reply@read:2", "--fault", "no-reply@read:4"});
+  std::string kept = WriteFile("kept.bin", "earlier contents");
+
+  CliResult overKept = Cli({"read", kept, "COM3", "--length", "0x1000"});
+  CliResult fresh = Cli({"read", folder_ + "/fresh.hex", "COM3", "--length", "0x1000"});
+
+  for (const CliResult* read : {&overKept, &fresh}) {
+    EXPECT_EQ(read->exitStatus, 1);
+    EXPECT_EQ(read->out.back(), "Last Status: Timeout error waiting for response to read.");
+  }
+  std::ifstream stillThere(kept);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stillThere), {}), "earlier contents");
+  EXPECT_TRUE(LeftBehind("fresh.hex*").empty());
+  EXPECT_TRUE(LeftBehind("*.part").empty());
+}
+
+TEST_F(CliTest, ports_lists_each_usable_port_with_its_device_and_info_names_the_device) {
+  CliResult none = Cli({"ports"});
+  SimDevice& first = StartSim("COM5");
+  SimDevice& second = StartSim("COM7");
+  CliResult two = Cli({"ports"});
+  CliResult info = Cli({"info", "COM7"});
+
+  EXPECT_EQ(none.exitStatus, 1);
+  EXPECT_EQ(none.out, Lines{"No available COM ports detected"});
+  PortList list = nullptr;
+  BuildPortList(&list);
+  ASSERT_NE(list, nullptr);
+  std::string firstListed = list->name[3] == u'5' ? "COM5" : "COM7";
+  FreePortList(&list);
+  Lines expected = {"COM5\t" + first.ptyPath + "\t", "COM7\t" + second.ptyPath + "\t"};
+  if (firstListed == "COM7") std::swap(expected[0], expected[1]);
+  EXPECT_EQ(two.exitStatus, 0);
+  EXPECT_EQ(two.out, expected);
+  EXPECT_EQ(info.exitStatus, 0);
+  EXPECT_EQ(info.out, (Lines{"Found MELOR device on COM7",
+                             "bootloader v1.2, dev id 0x0f, flash size 0x80000",
+                             "Last Status: MELOR found."}));
+}
+
+TEST_F(CliTest, json_lines_parse_and_the_result_carries_the_last_status_device_and_image) {
+  Bytes image = PseudoRandomBytes(1000, 3);
+  ProgrammedDevice(image);
+  image[10] ^= 0x01;
+  // A name that is not ASCII must still give valid UTF-8 JSON.
+  std::string changed = WriteFile("gepr\xC3\xBC" "ft.hex", HexFileFor(image));
+
+  CliResult verify = Cli({"--json", "verify", changed, "COM3"});
+
+  EXPECT_EQ(verify.exitStatus, 1);
+  EXPECT_TRUE(verify.err.empty());
+  ASSERT_FALSE(verify.out.empty());
+  std::vector<Json> events;
+  for (const std::string& line : verify.out) events.push_back(Json::parse(line));
+  for (size_t i = 0; i + 1 < events.size(); i++) {
+    EXPECT_TRUE(events[i]["event"] == "log" || events[i]["event"] == "progress") << events[i];
+  }
+  char difference[40];
+  snprintf(difference, sizeof difference, "Verify error (0a) %02x %02x", image[10] ^ 1, image[10]);
+  EXPECT_EQ(events[events.size() - 2], (Json{{"event", "log"}, {"text", difference}}));
+  Json result = events.back();
+  EXPECT_EQ(result["event"], "result");
+  EXPECT_EQ(result["command"], "verify");
+  EXPECT_EQ(result["port"], "COM3");
+  EXPECT_EQ(result["ok"], false);
+  EXPECT_EQ(result["status"], "Last Status: Verify error.");
+  EXPECT_EQ(result["exit"], 1);
+  EXPECT_EQ(result["device"], (Json{{"version", "1.2"}, {"id", 15}, {"flash_size", 524288}}));
+  Bytes written = image;
+  written.resize(1004, 0xFF);
+  EXPECT_EQ(result["image"], (Json{{"bytes", 1004}, {"sha256", Sha256Of(written)}}));
+}
+
+TEST_F(CliTest, two_processes_appending_to_one_record_file_leave_two_whole_lines) {
+  StartSim("COM5");
+  StartSim("COM7");
+  std::string record = folder_ + "/record.jsonl";
+
+  CliProcess one(folder_, {"info", "COM5", "--record", record});
+  CliProcess other(folder_, {"info", "COM7", "--record", record});
+  CliResult results[] = {one.Wait(), other.Wait()};
+  CliResult unwritable = Cli({"info", "COM5", "--record", folder_ + "/missing/record.jsonl"});
+
+  std::set<std::string> ports;
+  std::ifstream lines(record);
+  for (std::string line; std::getline(lines, line);) {
+    Json entry = Json::parse(line);
+    EXPECT_EQ(entry["status"], "Last Status: MELOR found.");
+    EXPECT_TRUE(entry["time"].is_string() && entry["host"].is_string());
+    ports.insert(entry["port"]);
+  }
+  EXPECT_EQ(ports, (std::set<std::string>{"COM5", "COM7"}));
+  EXPECT_EQ(results[0].exitStatus + results[1].exitStatus, 0);
+  EXPECT_EQ(unwritable.exitStatus, 1);
+  EXPECT_EQ(unwritable.err.size(), 1u);
+}
+
+TEST_F(CliTest, every_usage_error_ends_with_status_2_and_a_one_line_reason) {
+  const Lines cases[] = {
+      {},
+      {"--bogus", "image.hex"},
+      {"verify"},
+      {"read"},
+      {"info", "COM1", "COM2"},
+      {"ports", "COM1"},
+      {"image.hex", "--record"},
+      {"read", "out.bin", "--length", "6"},
+      {"read", "out.bin", "--length", "0"},
+      {"read", "out.bin", "--length", "0x"},
+      {"read", "out.bin", "--length", "12abc"},
+      {"read", "out.bin", "--length", "99999999999"},
+      {"verify", "image.hex", "--length", "4"},
+      {"image.hex", std::string(300, 'C')},
+  };
+  for (const Lines& arguments : cases) {
+    CliResult result = Cli(arguments);
+    std::string shown = arguments.empty() ? "(none)" : arguments[0] + " ...";
+    EXPECT_EQ(result.exitStatus, 2) << shown;
+    EXPECT_TRUE(result.out.empty()) << shown;
+    ASSERT_EQ(result.err.size(), 1u) << shown;
+    EXPECT_EQ(result.err[0].rfind("pentrel-cli: ", 0), 0u) << result.err[0];
+  }
+}
+
+TEST_F(CliTest, help_shows_every_command_with_an_example) {
+  CliResult help = Cli({"read", "--help"});
+
+  EXPECT_EQ(help.exitStatus, 0);
+  for (const char* command : {"firmware.hex", "verify", "read", "info", "ports"}) {
+    bool shown = std::any_of(help.out.begin(), help.out.end(), [&](const std::string& line) {
+      return line.find("  pentrel-cli " + std::string(command)) != std::string::npos;
+    });
+    EXPECT_TRUE(shown) << command;
+  }
+}
+
+TEST(Sha256, digests_match_the_published_test_vectors) {
+  const std::pair<std::string, std::string> vectors[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+  };
+  for (const auto& [text, expected] : vectors) {
+    EXPECT_EQ(Sha256Of(Bytes(text.begin(), text.end())), expected) << text;
+  }
+}
+
+}  // namespace
