@@ -11,7 +11,6 @@
 namespace {
 
 constexpr int kUsageError = 2;
-constexpr int kInterrupted = 130;
 
 const char16_t kUsage[] =
     u"usage: pentrel-cli HEXFILE [PORT]\n"
@@ -21,7 +20,8 @@ const char16_t kUsage[] =
     u"            /dev/ttyUSB0; \"probe all\" (the default) searches every COM port\n"
     u"  --help    this text\n"
     u"  --version the version\n"
-    u"Exit status: 0 when the device was programmed, 1 for any other ending, 2 for a usage error.\n";
+    u"Exit status: 0 when the device was programmed, 1 for any other ending, 2 for a usage error.\n"
+    u"Each Last Status, its likely causes and what to try: README.md, \"Troubleshooting\".\n";
 
 void Print(bool toError, const char16_t* text) {
   WriteConsole(toError, text, TextLength(text), false);
@@ -35,11 +35,11 @@ int UsageError(const char16_t* problem) {
   return kUsageError;
 }
 
-// Ctrl-C ends the program at once, as closing the log window does: the run sees the flag if it
-// is still going, but nobody waits for it.
-void OnCtrlC() {
+// Ctrl-C (or SIGTERM, SIGHUP) ends the program at once, as closing the log window does: the run
+// sees the flag if it is still going, but nobody waits for it.
+void OnCtrlC(int exitStatus) {
   AbortRequested.store(1);
-  EndProcessNow(kInterrupted);
+  EndProcessNow(exitStatus);
 }
 
 // Takes HEXFILE and PORT into the settings; returns -1 to go on, or the exit status.

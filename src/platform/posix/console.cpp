@@ -1,24 +1,33 @@
-// The console on POSIX: UTF-8 argv, UTF-8 streams, SIGINT.
+// The console on POSIX: UTF-8 argv, UTF-8 streams, SIGINT, SIGTERM and SIGHUP.
 #include "../console.h"
 
 #include <signal.h>
 #include <unistd.h>
 
 #include "../text.h"
+#include "open_ports.h"
 
 namespace {
 
 int argumentCount;
 char** arguments;
-void (*interruptHandler)();
+void (*interruptHandler)(int exitStatus);
 
-void OnSignal(int) { interruptHandler(); }
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The shell's convention: 128 plus the signal number.
+void OnSignal(int signal) {
+  PutBackOpenPorts();
+  interruptHandler(128 + signal);
+}
 
 }  // namespace
 
 void InitConsole(int argc, char** argv) {
   argumentCount = argc;
   arguments = argv;
+  // A closed pipe makes write fail with EPIPE instead of killing the process mid-run.
+  signal(SIGPIPE, SIG_IGN);
 }
 
 int ConsoleArgumentCount() { return argumentCount; }
@@ -53,13 +62,16 @@ void WriteConsole(bool toError, const char16_t* text, size_t length, bool newlin
 
 bool ErrorIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
-void OnInterrupt(void (*handler)()) {
+bool ErrorTakesEscapes() { return ErrorIsTerminal(); }
+
+void OnInterrupt(void (*handler)(int exitStatus)) {
   interruptHandler = handler;
   struct sigaction action = {};
   action.sa_handler = OnSignal;
+  // One ending at a time: a second signal waits for the first handler, which does not return.
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (int number : kEndingSignals) sigaddset(&action.sa_mask, number);
+  for (int number : kEndingSignals) sigaction(number, &action, nullptr);
 }
 
 void EndProcessNow(int code) { _exit(code); }
