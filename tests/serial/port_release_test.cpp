@@ -1,0 +1,174 @@
+// Giving a port back and telling whether it is free: a released port opens again for anyone
+// (its exclusive mode goes with the close), the usual signs of another program holding it count
+// as in use, an open starts with empty queues, a tty in normal mode goes back exactly as it was,
+// and a write returns once its bytes have left.
+#include <sys/file.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+
+#include "serial/port.h"
+#include "serial/port_list.h"
+#include "serial_fixture.h"
+
+namespace {
+
+bool ExclusiveMode(int fd) {
+  int exclusive = 0;
+  ioctl(fd, TIOCGEXCL, &exclusive);
+  return exclusive != 0;
+}
+
+// The settings a terminal has before any program changed them (echo, canonical input), at 9600.
+termios NormalMode() {
+  int master, slave;
+  termios normal{};
+  if (openpty(&master, &slave, nullptr, nullptr, nullptr) == 0) {
+    tcgetattr(slave, &normal);
+    close(master);
+    close(slave);
+  }
+  cfsetspeed(&normal, B9600);
+  return normal;
+}
+
+void ExpectSameTermios(const termios& a, const termios& b, const char* what) {
+  EXPECT_EQ(a.c_iflag, b.c_iflag) << what;
+  EXPECT_EQ(a.c_oflag, b.c_oflag) << what;
+  EXPECT_EQ(a.c_cflag, b.c_cflag) << what;
+  EXPECT_EQ(a.c_lflag, b.c_lflag) << what;
+  EXPECT_EQ(a.c_line, b.c_line) << what;
+  EXPECT_EQ(0, memcmp(a.c_cc, b.c_cc, sizeof a.c_cc)) << what;
+  EXPECT_EQ(cfgetispeed(&a), cfgetispeed(&b)) << what;
+  EXPECT_EQ(cfgetospeed(&a), cfgetospeed(&b)) << what;
+}
+
+// The UUCP lock file name of the fixture's pty: its path below /dev, '/' as '_'.
+std::string LockFileFor(const std::string& slavePath) {
+  std::string name = slavePath.substr(5);
+  for (char& c : name) c = c == '/' ? '_' : c;
+  return "/run/lock/LCK.." + name;
+}
+
+pid_t EndedProcess() {
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return child;
+}
+
+using PortReleaseTest = SerialTest;
+
+// Without the release, an unprivileged user finds a pseudo-terminal locked after the first run,
+// and "probe all" fails between its availability test and the real open.
+TEST_F(PortReleaseTest, a_given_back_port_opens_again_and_keeps_no_exclusive_mode) {
+  for (int run = 0; run < 2; run++) {
+    DCB saved;
+    COMMTIMEOUTS savedTimeouts;
+    EXPECT_EQ(TestPortOpen(u"COM5"), 0) << run;
+    EXPECT_FALSE(ExclusiveMode(line.slave)) << run;
+    HANDLE port = OpenPort(u"COM5", &saved, &savedTimeouts);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE) << run;
+    EXPECT_TRUE(ExclusiveMode(line.slave)) << run;
+    RestorePort(port, &saved, &savedTimeouts);
+    EXPECT_FALSE(ExclusiveMode(line.slave)) << run;
+  }
+  EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(PortReleaseTest, a_port_another_program_holds_in_a_visible_way_is_in_use) {
+  std::string lockFile = LockFileFor(line.slavePath);
+  auto writeLock = [&](long pid) {
+    std::ofstream(lockFile) << std::string(10 - std::to_string(pid).size(), ' ') << pid << '\n';
+  };
+  int other = -1;
+  struct Case {
+    const char* what;
+    std::function<void()> hold, letGo;
+    bool inUse;
+  } cases[] = {
+      {"an flock from another descriptor",
+       [&] { other = open(line.slavePath.c_str(), O_RDWR | O_NOCTTY), flock(other, LOCK_EX); },
+       [&] { close(other); }, true},
+      {"the tty's exclusive mode set by another descriptor",
+       [&] { ioctl(line.slave, TIOCEXCL); }, [&] { ioctl(line.slave, TIOCNXCL); }, true},
+      {"a UUCP lock file with a live pid", [&] { writeLock(getpid()); },
+       [&] { remove(lockFile.c_str()); }, true},
+      {"a UUCP lock file left by a process that ended", [&] { writeLock(EndedProcess()); },
+       [&] { remove(lockFile.c_str()); }, false},
+  };
+  bool canLock = access("/run/lock", W_OK) == 0;
+  for (Case& c : cases) {
+    if (!canLock && std::string(c.what).find("UUCP") != std::string::npos) continue;
+    c.hold();
+    EXPECT_EQ(TestPortOpen(u"COM5"), c.inUse ? 1 : 0) << c.what;
+    HANDLE port = OpenPort(u"COM5", nullptr, nullptr);
+    EXPECT_EQ(port != INVALID_HANDLE_VALUE, !c.inUse) << c.what;
+    if (port != INVALID_HANDLE_VALUE) RestorePort(port, nullptr, nullptr);
+    c.letGo();
+    EXPECT_EQ(TestPortOpen(u"COM5"), 0) << c.what << ", once let go";
+  }
+  EXPECT_EQ(log.Lines(), Lines(canLock ? 3 : 2, u"Unable to open COM5 (5)"));
+}
+
+TEST_F(PortReleaseTest, an_open_port_starts_with_empty_queues) {
+  line.Send(Bytes{0x55, 0x55, 0x55, 0x55, 0x00, 0x04});  // came while nobody had the port open
+  HANDLE port = OpenPort(u"COM5", nullptr, nullptr);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(line.Waiting(), 0);
+  line.Send(Bytes{0x42});
+  uint8_t buffer[40];
+  DWORD count = 0;
+  EXPECT_TRUE(ReadFile(port, buffer, 40, &count, nullptr));
+  EXPECT_EQ(count, 1u);  // only what came after the open
+  RestorePort(port, nullptr, nullptr);
+}
+
+TEST_F(PortReleaseTest, a_tty_in_normal_mode_is_put_back_exactly_as_it_was) {
+  termios normal = NormalMode(), before, after;
+  ASSERT_EQ(tcsetattr(line.slave, TCSANOW, &normal), 0);
+  ASSERT_EQ(tcgetattr(line.slave, &before), 0);
+  DCB saved;
+  COMMTIMEOUTS savedTimeouts;
+  HANDLE port = OpenPort(u"COM5", &saved, &savedTimeouts);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  tcgetattr(line.slave, &after);
+  EXPECT_EQ(after.c_lflag & (ICANON | ECHO), 0u);  // raw while the bootloader talks
+  RestorePort(port, &saved, &savedTimeouts);
+  tcgetattr(line.slave, &after);
+  ExpectSameTermios(before, after, "after RestorePort");
+  // A later handle still reads the same DCB as the first one did.
+  HANDLE again = OpenDevice(u"COM5");
+  DCB now;
+  ASSERT_TRUE(GetCommState(again, &now));
+  EXPECT_EQ(0, memcmp(&now, &saved, sizeof now));
+  CloseHandle(again);
+}
+
+TEST_F(PortReleaseTest, WriteFile_returns_once_the_bytes_have_left_within_its_write_timeout) {
+  HANDLE port = OpenPort(u"COM5", nullptr, nullptr);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  auto timedWrite = [&](DWORD bytes, DWORD& written) {
+    Bytes data(bytes, 0x42);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WriteFile(port, data.data(), bytes, &written, nullptr));
+    line.Received(20);
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+  };
+  DWORD written = 0;
+  // 1040 bytes of 10 bits at 57600 baud are 180.6 ms on the line.
+  EXPECT_GE(timedWrite(1040, written), 180.0);
+  EXPECT_EQ(written, 1040u);
+  // At 300 baud the same bytes would take 35 s; the write time-out (1040 + 10 ms) ends the wait.
+  DCB slow;
+  ASSERT_TRUE(GetCommState(port, &slow));
+  slow.BaudRate = 300;
+  ASSERT_TRUE(SetCommState(port, &slow));
+  EXPECT_LT(timedWrite(1040, written), 10000.0);
+  RestorePort(port, nullptr, nullptr);
+}
+
+}  // namespace
