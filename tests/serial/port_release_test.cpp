@@ -12,6 +12,7 @@
 #include "serial/port.h"
 #include "serial/port_list.h"
 #include "serial_fixture.h"
+#include "terminal_settings.h"
 
 namespace {
 
@@ -19,30 +20,6 @@ bool ExclusiveMode(int fd) {
   int exclusive = 0;
   ioctl(fd, TIOCGEXCL, &exclusive);
   return exclusive != 0;
-}
-
-// The settings a terminal has before any program changed them (echo, canonical input), at 9600.
-termios NormalMode() {
-  int master, slave;
-  termios normal{};
-  if (openpty(&master, &slave, nullptr, nullptr, nullptr) == 0) {
-    tcgetattr(slave, &normal);
-    close(master);
-    close(slave);
-  }
-  cfsetspeed(&normal, B9600);
-  return normal;
-}
-
-void ExpectSameTermios(const termios& a, const termios& b, const char* what) {
-  EXPECT_EQ(a.c_iflag, b.c_iflag) << what;
-  EXPECT_EQ(a.c_oflag, b.c_oflag) << what;
-  EXPECT_EQ(a.c_cflag, b.c_cflag) << what;
-  EXPECT_EQ(a.c_lflag, b.c_lflag) << what;
-  EXPECT_EQ(a.c_line, b.c_line) << what;
-  EXPECT_EQ(0, memcmp(a.c_cc, b.c_cc, sizeof a.c_cc)) << what;
-  EXPECT_EQ(cfgetispeed(&a), cfgetispeed(&b)) << what;
-  EXPECT_EQ(cfgetospeed(&a), cfgetospeed(&b)) << what;
 }
 
 // The UUCP lock file name of the fixture's pty: its path below /dev, '/' as '_'.
