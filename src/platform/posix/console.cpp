@@ -4,6 +4,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
+
 #include "../text.h"
 #include "open_ports.h"
 
@@ -62,7 +65,11 @@ void WriteConsole(bool toError, const char16_t* text, size_t length, bool newlin
 
 bool ErrorIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
-bool ErrorTakesEscapes() { return ErrorIsTerminal(); }
+// Every terminal emulator takes them; TERM=dumb says this one does not.
+bool ErrorTakesEscapes() {
+  const char* term = getenv("TERM");
+  return ErrorIsTerminal() && (term == nullptr || strcmp(term, "dumb") != 0);
+}
 
 void OnInterrupt(void (*handler)(int exitStatus)) {
   interruptHandler = handler;
