@@ -25,8 +25,8 @@ bool ErrorTakesEscapes();
 
 // Calls handler (from any thread, or a signal handler) when the program is told to end: Ctrl-C,
 // and on POSIX SIGTERM and SIGHUP, or the console closing on Windows. The handler gets the
-// conventional exit status (130, 143, 129) and must only set flags and end the process. Serial
-// ports still open have their terminal settings put back before it is called.
+// conventional exit status (130, 143, 129) and must only set flags and end the process. On POSIX,
+// serial ports still open have their terminal settings put back before it is called.
 void OnInterrupt(void (*handler)(int exitStatus));
 
 // Ends the process at once with the code, without running any clean-up.

@@ -19,9 +19,9 @@ void (*interruptHandler)(int exitStatus);
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // The shell's convention: 128 plus the signal number.
-void OnSignal(int signal) {
+void OnSignal(int number) {
   PutBackOpenPorts();
-  interruptHandler(128 + signal);
+  interruptHandler(128 + number);
 }
 
 }  // namespace

@@ -125,13 +125,20 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWO
     return INVALID_HANDLE_VALUE;
   }
   struct stat status;
-  int cause = fstat(fd, &status) != 0 ? errno : S_ISDIR(status.st_mode) ? EISDIR : 0;
-  if (cause == 0) cause = ClaimDevice(fd, path);
-  SerialFile* file = cause == 0 ? new (std::nothrow) SerialFile{} : nullptr;
-  if (file == nullptr) {
-    if (cause == 0) ReleaseDevice(fd);
+  int cause = fstat(fd, &status) != 0   ? errno
+              : S_ISDIR(status.st_mode) ? EISDIR
+                                        : ClaimDevice(fd, path);
+  SerialFile* file = nullptr;
+  if (cause == 0) {
+    file = new (std::nothrow) SerialFile{};
+    if (file == nullptr) {
+      ReleaseDevice(fd);
+      cause = ENOMEM;
+    }
+  }
+  if (cause != 0) {
     close(fd);
-    Fail(cause != 0 ? cause : ENOMEM);
+    Fail(cause);
     return INVALID_HANDLE_VALUE;
   }
   file->header = HandleObject{HandleKind::File, CloseSerialFile, nullptr};
