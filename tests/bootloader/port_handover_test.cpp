@@ -2,39 +2,19 @@
 // after every ending, bytes queued before the open are no answer, and the wait for a reply
 // starts once the command has left.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 
 #include <functional>
 
-#include "../serial/terminal_settings.h"
 #include "run_fixture.h"
+#include "terminal_settings.h"
 
 namespace {
 
 const std::string kSuccess = "Last Status: MELOR successfully programmed.";
 
-// Puts the device's terminal into normal mode through a descriptor of our own, as a user's
-// `stty sane 9600` would, and returns the settings it then has.
-termios SetNormalMode(const SimDevice& device) {
-  termios normal = NormalMode(), now{};
-  int fd = open(device.ptyPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  EXPECT_GE(fd, 0) << device.ptyPath;
-  EXPECT_EQ(tcsetattr(fd, TCSANOW, &normal), 0);
-  tcgetattr(fd, &now);
-  close(fd);
-  return now;
-}
-
-termios SettingsOf(const SimDevice& device) {
-  termios now{};
-  int fd = open(device.ptyPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  tcgetattr(fd, &now);
-  close(fd);
-  return now;
-}
-
 TEST_F(RunTest, a_port_in_normal_mode_is_put_back_exactly_after_success_failure_and_as_a_spare) {
   std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(600, 31)));
+  const termios normal = NormalMode();  // as a user's `stty sane 9600` leaves it
   struct Case {
     const char* what;
     std::vector<std::pair<std::string, std::vector<std::string>>> sims;
@@ -51,11 +31,12 @@ TEST_F(RunTest, a_port_in_normal_mode_is_put_back_exactly_after_success_failure_
     std::vector<termios> before;
     for (const auto& [name, options] : c.sims) {
       devices.push_back(&StartSim(name, options));
-      before.push_back(SetNormalMode(*devices.back()));
+      before.push_back(TerminalSettingsAt(devices.back()->ptyPath, &normal));
     }
     EXPECT_EQ(Run(hex, c.port).lastStatus, c.lastStatus) << c.what;
     for (size_t i = 0; i < devices.size(); i++) {
-      ExpectSameTermios(before[i], SettingsOf(*devices[i]), c.what + (" on " + c.sims[i].first));
+      ExpectSameTermios(before[i], TerminalSettingsAt(devices[i]->ptyPath),
+                        c.what + (" on " + c.sims[i].first));
       StopSim(*devices[i]);
     }
   }

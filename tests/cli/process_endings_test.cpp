@@ -12,8 +12,8 @@
 #include <chrono>
 #include <thread>
 
-#include "../serial/terminal_settings.h"
 #include "run_fixture.h"
+#include "terminal_settings.h"
 
 namespace {
 
@@ -83,16 +83,6 @@ struct CliProcess {
   }
 };
 
-termios SettingsAt(const std::string& path, const termios* change = nullptr) {
-  termios now{};
-  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  EXPECT_GE(fd, 0) << path;
-  if (change != nullptr) tcsetattr(fd, TCSANOW, change);
-  tcgetattr(fd, &now);
-  close(fd);
-  return now;
-}
-
 TEST_F(RunTest, a_run_whose_reader_goes_away_still_programs_the_device_and_succeeds) {
   Bytes image = PseudoRandomBytes(3000, 41);
   std::string hex = WriteFile("image.hex", HexFileFor(image));
@@ -113,7 +103,7 @@ TEST_F(RunTest, SIGTERM_SIGHUP_and_Ctrl_C_end_a_run_at_once_and_put_the_port_bac
   const termios normal = NormalMode();
   for (auto [signal, status] : {std::pair{SIGTERM, 143}, {SIGHUP, 129}, {SIGINT, 130}}) {
     SimDevice& device = StartSim("COM4", {"--baud", "57600"});
-    termios before = SettingsAt(device.ptyPath, &normal);
+    termios before = TerminalSettingsAt(device.ptyPath, &normal);
     CliProcess cli(hex, "COM4");
     ASSERT_TRUE(cli.AwaitLine("Found MELOR device")) << signal;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the write
@@ -121,7 +111,8 @@ TEST_F(RunTest, SIGTERM_SIGHUP_and_Ctrl_C_end_a_run_at_once_and_put_the_port_bac
     kill(cli.pid, signal);
 
     EXPECT_EQ(cli.Wait(std::chrono::seconds(1)), status) << signal;
-    ExpectSameTermios(before, SettingsAt(device.ptyPath), "after signal " + std::to_string(signal));
+    ExpectSameTermios(before, TerminalSettingsAt(device.ptyPath),
+                      "after signal " + std::to_string(signal));
     int fd = open(device.ptyPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     int exclusive = 1;
     ioctl(fd, TIOCGEXCL, &exclusive);

@@ -1,7 +1,7 @@
 // Giving a port back and telling whether it is free: a released port opens again for anyone
 // (its exclusive mode goes with the close), the usual signs of another program holding it count
-// as in use, an open starts with empty queues, a tty in normal mode goes back exactly as it was,
-// and a write returns once its bytes have left.
+// as in use, an open starts with empty queues, and a write returns once its bytes have left.
+// (A terminal in normal mode put back exactly: tests/bootloader/port_handover_test.cpp.)
 #include <sys/file.h>
 #include <sys/wait.h>
 
@@ -12,7 +12,6 @@
 #include "serial/port.h"
 #include "serial/port_list.h"
 #include "serial_fixture.h"
-#include "terminal_settings.h"
 
 namespace {
 
@@ -101,27 +100,6 @@ TEST_F(PortReleaseTest, an_open_port_starts_with_empty_queues) {
   EXPECT_TRUE(ReadFile(port, buffer, 40, &count, nullptr));
   EXPECT_EQ(count, 1u);  // only what came after the open
   RestorePort(port, nullptr, nullptr);
-}
-
-TEST_F(PortReleaseTest, a_tty_in_normal_mode_is_put_back_exactly_as_it_was) {
-  termios normal = NormalMode(), before, after;
-  ASSERT_EQ(tcsetattr(line.slave, TCSANOW, &normal), 0);
-  ASSERT_EQ(tcgetattr(line.slave, &before), 0);
-  DCB saved;
-  COMMTIMEOUTS savedTimeouts;
-  HANDLE port = OpenPort(u"COM5", &saved, &savedTimeouts);
-  ASSERT_NE(port, INVALID_HANDLE_VALUE);
-  tcgetattr(line.slave, &after);
-  EXPECT_EQ(after.c_lflag & (ICANON | ECHO), 0u);  // raw while the bootloader talks
-  RestorePort(port, &saved, &savedTimeouts);
-  tcgetattr(line.slave, &after);
-  ExpectSameTermios(before, after, "after RestorePort");
-  // A later handle still reads the same DCB as the first one did.
-  HANDLE again = OpenDevice(u"COM5");
-  DCB now;
-  ASSERT_TRUE(GetCommState(again, &now));
-  EXPECT_EQ(0, memcmp(&now, &saved, sizeof now));
-  CloseHandle(again);
 }
 
 TEST_F(PortReleaseTest, WriteFile_returns_once_the_bytes_have_left_within_its_write_timeout) {

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 // The settings a terminal has before any program changed them (echo, canonical input), at 9600.
 inline termios NormalMode() {
@@ -30,4 +32,18 @@ inline void ExpectSameTermios(const termios& a, const termios& b, const std::str
   EXPECT_EQ(0, memcmp(a.c_cc, b.c_cc, sizeof a.c_cc)) << what;
   EXPECT_EQ(cfgetispeed(&a), cfgetispeed(&b)) << what;
   EXPECT_EQ(cfgetospeed(&a), cfgetospeed(&b)) << what;
+}
+
+// The settings of the terminal at path, through a descriptor of the test's own, after putting
+// change into effect when one is given (as a user's `stty` would).
+inline termios TerminalSettingsAt(const std::string& path, const termios* change = nullptr) {
+  termios now{};
+  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  EXPECT_GE(fd, 0) << path;
+  if (change != nullptr) {
+    EXPECT_EQ(tcsetattr(fd, TCSANOW, change), 0) << path;
+  }
+  tcgetattr(fd, &now);
+  close(fd);
+  return now;
 }
