@@ -3,8 +3,6 @@
 // starts once the command has left.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "run_fixture.h"
 #include "terminal_settings.h"
 
