@@ -56,9 +56,14 @@ TEST_F(PortReleaseTest, a_given_back_port_opens_again_and_keeps_no_exclusive_mod
 
 TEST_F(PortReleaseTest, a_port_another_program_holds_in_a_visible_way_is_in_use) {
   std::string lockFile = LockFileFor(line.slavePath);
+  // The usual form: the pid in ASCII, padded to ten characters.
   auto writeLock = [&](long pid) {
     std::ofstream(lockFile) << std::string(10 - std::to_string(pid).size(), ' ') << pid << '\n';
   };
+  auto writeBinaryLock = [&](int pid) {
+    std::ofstream(lockFile, std::ios::binary).write(reinterpret_cast<const char*>(&pid), 4);
+  };
+  auto removeLock = [&] { remove(lockFile.c_str()); };
   int other = -1;
   struct Case {
     const char* what;
@@ -70,10 +75,12 @@ TEST_F(PortReleaseTest, a_port_another_program_holds_in_a_visible_way_is_in_use)
        [&] { close(other); }, true},
       {"the tty's exclusive mode set by another descriptor",
        [&] { ioctl(line.slave, TIOCEXCL); }, [&] { ioctl(line.slave, TIOCNXCL); }, true},
-      {"a UUCP lock file with a live pid", [&] { writeLock(getpid()); },
-       [&] { remove(lockFile.c_str()); }, true},
+      {"a UUCP lock file with a live pid", [&] { writeLock(getpid()); }, removeLock, true},
+      {"a UUCP lock file of four ASCII bytes (pid 1)",
+       [&] { std::ofstream(lockFile) << "  1\n"; }, removeLock, true},
+      {"a UUCP lock file with a binary pid", [&] { writeBinaryLock(getpid()); }, removeLock, true},
       {"a UUCP lock file left by a process that ended", [&] { writeLock(EndedProcess()); },
-       [&] { remove(lockFile.c_str()); }, false},
+       removeLock, false},
   };
   bool canLock = access("/run/lock", W_OK) == 0;
   for (Case& c : cases) {
@@ -86,7 +93,7 @@ TEST_F(PortReleaseTest, a_port_another_program_holds_in_a_visible_way_is_in_use)
     c.letGo();
     EXPECT_EQ(TestPortOpen(u"COM5"), 0) << c.what << ", once let go";
   }
-  EXPECT_EQ(log.Lines(), Lines(canLock ? 3 : 2, u"Unable to open COM5 (5)"));
+  EXPECT_EQ(log.Lines(), Lines(canLock ? 5 : 2, u"Unable to open COM5 (5)"));
 }
 
 TEST_F(PortReleaseTest, an_open_port_starts_with_empty_queues) {

@@ -41,12 +41,15 @@ long LockOwner(const char* file) {
   char text[32] = {};
   ssize_t size = read(fd, text, sizeof text - 1);
   close(fd);
-  if (size == 4 && (text[0] < ' ' || text[3] < ' ')) {
-    int binary;
-    memcpy(&binary, text, sizeof binary);
-    return binary;
+  if (size <= 0) return 0;
+  bool ascii = true;
+  for (ssize_t i = 0; i < size; i++) {
+    ascii = ascii && ((text[i] >= '0' && text[i] <= '9') || text[i] == ' ' || text[i] == '\n');
   }
-  return size > 0 ? strtol(text, nullptr, 10) : 0;
+  if (ascii) return strtol(text, nullptr, 10);
+  int binary = 0;
+  if (size == sizeof binary) memcpy(&binary, text, sizeof binary);
+  return binary;
 }
 
 bool IsAlive(long pid) {
