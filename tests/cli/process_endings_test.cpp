@@ -101,23 +101,31 @@ TEST_F(RunTest, SIGTERM_SIGHUP_and_Ctrl_C_end_a_run_at_once_and_put_the_port_bac
   // 16 KiB at 57600 baud keep the run writing for several seconds.
   std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(16384, 42)));
   const termios normal = NormalMode();
-  for (auto [signal, status] : {std::pair{SIGTERM, 143}, {SIGHUP, 129}, {SIGINT, 130}}) {
-    SimDevice& device = StartSim("COM4", {"--baud", "57600"});
+  struct Case {
+    int signal, status;
+    bool duringWrite;  // else while "probe all" still waits for a device to answer
+  } cases[] = {{SIGTERM, 143, true}, {SIGHUP, 129, true}, {SIGINT, 130, true},
+               {SIGTERM, 143, false}};
+  for (const Case& c : cases) {
+    std::string what = "signal " + std::to_string(c.signal) + (c.duringWrite ? " in the write" : "");
+    SimDevice& device = StartSim("COM4", {"--baud", "57600", "--answer-after",
+                                          c.duringWrite ? "0" : "1000"});
     termios before = TerminalSettingsAt(device.ptyPath, &normal);
-    CliProcess cli(hex, "COM4");
-    ASSERT_TRUE(cli.AwaitLine("Found MELOR device")) << signal;
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the write
+    CliProcess cli(hex, c.duringWrite ? "COM4" : "probe all");
+    if (c.duringWrite) {
+      ASSERT_TRUE(cli.AwaitLine("Found MELOR device")) << what;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
-    kill(cli.pid, signal);
+    kill(cli.pid, c.signal);
 
-    EXPECT_EQ(cli.Wait(std::chrono::seconds(1)), status) << signal;
-    ExpectSameTermios(before, TerminalSettingsAt(device.ptyPath),
-                      "after signal " + std::to_string(signal));
+    EXPECT_EQ(cli.Wait(std::chrono::seconds(1)), c.status) << what;
+    ExpectSameTermios(before, TerminalSettingsAt(device.ptyPath), what);
     int fd = open(device.ptyPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     int exclusive = 1;
     ioctl(fd, TIOCGEXCL, &exclusive);
     close(fd);
-    EXPECT_EQ(exclusive, 0) << signal;
+    EXPECT_EQ(exclusive, 0) << what;
     StopSim(device);
   }
 }

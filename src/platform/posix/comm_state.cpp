@@ -231,12 +231,14 @@ BOOL GetCommState(HANDLE handle, LPDCB dcb) {
 BOOL SetCommState(HANDLE handle, LPDCB dcb) {
   SerialFile* file = SerialFileOf(handle);
   if (file == nullptr) return FALSE;
-  // A process that is ending has put its ports back; nothing may change them again.
-  if (OpenPortsPutBack()) return Fail(ECANCELED);
   termios t;
   if (tcgetattr(file->fd, &t) != 0) return Fail(errno);
   if (!TermiosFor(file, *dcb, t)) return Fail(EINVAL);
-  if (tcsetattr(file->fd, TCSANOW, &t) != 0) return Fail(errno);
+  // A process that is ending puts its ports back; nothing may change them after that.
+  if (!BeginSettingsChange()) return Fail(ECANCELED);
+  int error = tcsetattr(file->fd, TCSANOW, &t) == 0 ? 0 : errno;
+  EndSettingsChange();
+  if (error != 0) return Fail(error);
   // Read back what the driver took: that is what a later handle will find on the device.
   tcgetattr(file->fd, &t);
   SetModemLines(file->fd, *dcb);

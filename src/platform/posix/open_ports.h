@@ -11,9 +11,12 @@ void RememberOpenPort(int fd, const termios& found);
 // Called before the descriptor is closed.
 void ForgetOpenPort(int fd);
 
-// Puts every open tty back as it was found and releases its exclusive mode; settings changes
-// that other threads attempt from then on are refused. Safe in a signal handler.
+// Puts every open tty back as it was found and releases its exclusive mode, after any settings
+// change under way on another thread has been made; changes attempted from then on are refused.
+// Safe in a signal handler.
 void PutBackOpenPorts();
 
-// True once PutBackOpenPorts has begun: the process is ending.
-bool OpenPortsPutBack();
+// Brackets a change of a tty's settings. BeginSettingsChange returns false, and the change must
+// not be made, once PutBackOpenPorts has begun: the process is ending.
+bool BeginSettingsChange();
+void EndSettingsChange();
