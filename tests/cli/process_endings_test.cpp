@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "run_fixture.h"
@@ -26,12 +27,22 @@ struct CliProcess {
     int outPipe[2], errPipe[2];
     EXPECT_EQ(pipe(outPipe), 0);
     EXPECT_EQ(pipe(errPipe), 0);
+    // ThreadSanitizer waits a second before every exit by default; that is not the program's.
+    const char* tsan = getenv("TSAN_OPTIONS");
+    std::string tsanOptions = "TSAN_OPTIONS=atexit_sleep_ms=0 " + std::string(tsan ? tsan : "");
+    std::vector<char*> environment;
+    for (char** entry = environ; *entry != nullptr; entry++) {
+      if (strncmp(*entry, "TSAN_OPTIONS=", 13) != 0) environment.push_back(*entry);
+    }
+    environment.push_back(tsanOptions.data());
+    environment.push_back(nullptr);
+    const char* argv[] = {PENTREL_CLI_PATH, hexFile.c_str(), port.c_str(), nullptr};
     pid = fork();
     if (pid == 0) {
       dup2(outPipe[1], STDOUT_FILENO);
       dup2(errPipe[1], STDERR_FILENO);
       for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
-      execl(PENTREL_CLI_PATH, PENTREL_CLI_PATH, hexFile.c_str(), port.c_str(), nullptr);
+      execve(PENTREL_CLI_PATH, const_cast<char**>(argv), environment.data());
       _exit(127);
     }
     close(outPipe[1]);
