@@ -18,7 +18,13 @@ install_prerequisites() {
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing: ${missing[*]}"
   local sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+      echo "Missing packages: ${missing[*]}; as root, run: apt-get install ${missing[*]}" >&2
+      return 1
+    fi
+    sudo="sudo"
+  fi
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
     "${missing[@]}" >/dev/null

@@ -39,7 +39,8 @@ const char kHelpText[] =
     "      pentrel-cli verify firmware.hex COM3 --json --record results.jsonl\n"
     "\n"
     "Exit status: 0 when the command did what it says, 1 for any other ending, 2 for a usage\n"
-    "error.\n";
+    "error.\n"
+    "Each Last Status, its likely causes and what to try: README.md, \"Troubleshooting\".\n";
 
 namespace {
 

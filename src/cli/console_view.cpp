@@ -10,9 +10,20 @@
 namespace {
 
 bool barShown;
+size_t barLength;  // characters drawn since the bar's "\r", for a redraw without escapes
 
+// Blanks what was drawn: with an escape where the terminal takes them, else with spaces.
 void EraseBar() {
-  if (barShown) WriteConsole(true, u"\r\x1b[K", 4, false);
+  if (barShown && ErrorTakesEscapes()) {
+    WriteConsole(true, u"\r\x1b[K", 4, false);
+  } else if (barShown) {
+    char16_t blank[kBarCapacity + kLogLineWidth];
+    size_t length = barLength < sizeof blank / sizeof blank[0] - 2 ? barLength : 0;
+    blank[0] = u'\r';
+    for (size_t i = 1; i <= length; i++) blank[i] = u' ';
+    blank[length + 1] = u'\r';
+    WriteConsole(true, blank, length + 2, false);
+  }
   barShown = false;
 }
 
@@ -25,6 +36,7 @@ void DrawBar(const char16_t* text, size_t length) {
   if (used > 0) WriteConsole(true, bar, used, false);
   WriteConsole(true, text, length, false);
   barShown = true;
+  barLength = used + length;
 }
 
 void ShowProgressLine() {

@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int kInterrupted = 130;
-
 // The Last Status that each command ends with when it did what it says.
 const char16_t* SuccessStatus(Command command) {
   switch (command) {
@@ -30,12 +28,12 @@ const char16_t* SuccessStatus(Command command) {
   }
 }
 
-// Ctrl-C ends the program at once, as closing the log window does: the run sees the flag if it
-// is still going, but nobody waits for it. A read's partial file goes with it.
-void OnCtrlC() {
+// Ctrl-C (or SIGTERM, SIGHUP) ends the program at once, as closing the log window does: the run
+// sees the flag if it is still going, but nobody waits for it. A read's partial file goes with it.
+void OnCtrlC(int exitStatus) {
   AbortRequested.store(1);
   RemoveFlashFileNow();
-  EndProcessNow(kInterrupted);
+  EndProcessNow(exitStatus);
 }
 
 void TakeSettings(const Request& request) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # pentrel-cli.exe under Wine against melor-sim mapped as COM5: a named-port run and a
 # "probe all" run both program the device, and its flash then holds exactly the image; after the
-# second run verify, read, info --json and ports run against the programmed device.
+# second run verify, read, info --json and ports run against the programmed device; text outside
+# ASCII comes out whole on a console and redirected.
 source "$(dirname "$0")/wine_env.sh"
 init_prefix
 sim_dir=$(mktemp -d /tmp/pentrel-cli-wine.XXXXXX)
@@ -66,6 +67,24 @@ for port in COM5 "probe all"; do
   tail -n 1 "$sim_dir/cli.out"
   if ! cmp -s "$sim_dir/expected.bin" "$sim_dir/flash.bin"; then
     echo "the flash does not hold the image"; status=1
+  fi
+done
+
+# Text outside ASCII: UTF-8 when redirected, and as it is on a console (`script` gives Wine a
+# terminal, so the program gets a console), where UTF-8 bytes would be read in the console's code
+# page. A file that does not exist is enough: its name comes back in the log.
+name='Zürich-Ωmega.hex'
+expected="Unable to open input file $name"
+cd "$sim_dir"
+LC_ALL=C.UTF-8 timeout 120 wine "$PENTREL_WIN_BIN/pentrel-cli.exe" "$name" COM5 \
+  > redirected.out 2>/dev/null || true
+LC_ALL=C.UTF-8 timeout 120 script -qec "wine '$PENTREL_WIN_BIN/pentrel-cli.exe' '$name' COM5" \
+  /dev/null > console.out 2>&1 || true
+for out in redirected.out console.out; do
+  if grep -q "$expected" "$out"; then
+    echo "-- $out: $expected"
+  else
+    echo "-- $out lacks \"$expected\":"; cat -v "$out"; status=1
   fi
 done
 exit $status

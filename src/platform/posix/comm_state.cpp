@@ -1,5 +1,6 @@
 // GetCommState, SetCommState, GetCommTimeouts and SetCommTimeouts on POSIX. The DCB maps to
-// termios (always raw: a Win32 port is binary) and to the DTR and RTS lines. The DCB given is kept
+// termios (raw: a Win32 port is binary) and to the DTR and RTS lines; only the DCB a handle found
+// on opening goes back as the very termios found, normal mode and all. The DCB given is kept
 // with the device, as a Windows driver keeps it, for what termios cannot hold (reserved bits,
 // XonLim, DSR flow, the control modes, or a byte size that a pseudo-terminal ignores): so
 // GetCommState gives back what SetCommState was given, across handles, for as long as nobody
@@ -11,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "open_ports.h"
+#include "output_drain.h"
 #include "serial_file.h"
 
 namespace {
@@ -63,13 +66,6 @@ bool SpeedCode(DWORD baud, speed_t& code) {
   return false;
 }
 
-DWORD BaudOf(speed_t code) {
-  for (const Speed& speed : kSpeeds) {
-    if (speed.code == code) return speed.baud;
-  }
-  return 0;
-}
-
 bool SameLineSettings(const termios& a, const termios& b) {
   return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
          a.c_lflag == b.c_lflag && memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
@@ -115,7 +111,7 @@ void Keep(const SerialFile* file, const termios* applied) {
 // The DCB fields that termios holds, over the defaults. A speed with no baud rate (B0, the
 // hang-up speed) leaves the default rate.
 void ReadTermios(const termios& t, DCB& dcb) {
-  DWORD baud = BaudOf(cfgetospeed(&t));
+  DWORD baud = BaudOfSpeed(cfgetospeed(&t));
   if (baud != 0) dcb.BaudRate = baud;
   tcflag_t size = t.c_cflag & CSIZE;
   dcb.ByteSize = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
@@ -172,7 +168,35 @@ void SetModemLines(int fd, const DCB& dcb) {
   ioctl(fd, dcb.fRtsControl == RTS_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &rts);
 }
 
+// The DCB that GetCommState reports for the tty's termios.
+DCB StateOf(const SerialFile* file, const termios& t) {
+  DCB state = file->state;
+  if (!file->stateKept) ReadTermios(t, state);
+  return state;
+}
+
+// The termios a DCB becomes. The very DCB the handle found on opening stands for the terminal
+// as it was found, so it becomes exactly that termios (a tty in normal mode goes back to normal
+// mode), not a raw rendering of it.
+bool TermiosFor(const SerialFile* file, const DCB& dcb, termios& t) {
+  if (file->isTty && memcmp(&dcb, &file->foundState, sizeof dcb) == 0) {
+    t = file->found;
+    return true;
+  }
+  speed_t code;
+  if (!ValidState(dcb, code)) return false;
+  WriteTermios(dcb, code, t);
+  return true;
+}
+
 }  // namespace
+
+DWORD BaudOfSpeed(speed_t code) {
+  for (const Speed& speed : kSpeeds) {
+    if (speed.code == code) return speed.baud;
+  }
+  return 0;
+}
 
 void LoadKeptSettings(SerialFile* file) {
   file->state = DefaultState();
@@ -188,6 +212,11 @@ void LoadKeptSettings(SerialFile* file) {
     file->timeouts = entry->timeouts;
   }
   pthread_mutex_unlock(&keptLock);
+  file->isTty = isTty;
+  if (isTty) {
+    file->found = now;
+    file->foundState = StateOf(file, now);
+  }
 }
 
 BOOL GetCommState(HANDLE handle, LPDCB dcb) {
@@ -195,21 +224,21 @@ BOOL GetCommState(HANDLE handle, LPDCB dcb) {
   if (file == nullptr) return FALSE;
   termios t;
   if (tcgetattr(file->fd, &t) != 0) return Fail(errno);
-  DCB state = file->state;
-  if (!file->stateKept) ReadTermios(t, state);
-  *dcb = state;
+  *dcb = StateOf(file, t);
   return TRUE;
 }
 
 BOOL SetCommState(HANDLE handle, LPDCB dcb) {
   SerialFile* file = SerialFileOf(handle);
   if (file == nullptr) return FALSE;
-  speed_t code;
-  if (!ValidState(*dcb, code)) return Fail(EINVAL);
   termios t;
   if (tcgetattr(file->fd, &t) != 0) return Fail(errno);
-  WriteTermios(*dcb, code, t);
-  if (tcsetattr(file->fd, TCSANOW, &t) != 0) return Fail(errno);
+  if (!TermiosFor(file, *dcb, t)) return Fail(EINVAL);
+  // A process that is ending puts its ports back; nothing may change them after that.
+  if (!BeginSettingsChange()) return Fail(ECANCELED);
+  int error = tcsetattr(file->fd, TCSANOW, &t) == 0 ? 0 : errno;
+  EndSettingsChange();
+  if (error != 0) return Fail(error);
   // Read back what the driver took: that is what a later handle will find on the device.
   tcgetattr(file->fd, &t);
   SetModemLines(file->fd, *dcb);

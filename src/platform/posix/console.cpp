@@ -1,24 +1,36 @@
-// The console on POSIX: UTF-8 argv, UTF-8 streams, SIGINT.
+// The console on POSIX: UTF-8 argv, UTF-8 streams, SIGINT, SIGTERM and SIGHUP.
 #include "../console.h"
 
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
+
 #include "../text.h"
+#include "open_ports.h"
 
 namespace {
 
 int argumentCount;
 char** arguments;
-void (*interruptHandler)();
+void (*interruptHandler)(int exitStatus);
 
-void OnSignal(int) { interruptHandler(); }
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The shell's convention: 128 plus the signal number.
+void OnSignal(int number) {
+  PutBackOpenPorts();
+  interruptHandler(128 + number);
+}
 
 }  // namespace
 
 void InitConsole(int argc, char** argv) {
   argumentCount = argc;
   arguments = argv;
+  // A closed pipe makes write fail with EPIPE instead of killing the process mid-run.
+  signal(SIGPIPE, SIG_IGN);
 }
 
 int ConsoleArgumentCount() { return argumentCount; }
@@ -53,13 +65,20 @@ void WriteConsole(bool toError, const char16_t* text, size_t length, bool newlin
 
 bool ErrorIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
-void OnInterrupt(void (*handler)()) {
+// Every terminal emulator takes them; TERM=dumb says this one does not.
+bool ErrorTakesEscapes() {
+  const char* term = getenv("TERM");
+  return ErrorIsTerminal() && (term == nullptr || strcmp(term, "dumb") != 0);
+}
+
+void OnInterrupt(void (*handler)(int exitStatus)) {
   interruptHandler = handler;
   struct sigaction action = {};
   action.sa_handler = OnSignal;
+  // One ending at a time: a second signal waits for the first handler, which does not return.
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (int number : kEndingSignals) sigaddset(&action.sa_mask, number);
+  for (int number : kEndingSignals) sigaction(number, &action, nullptr);
 }
 
 void EndProcessNow(int code) { _exit(code); }

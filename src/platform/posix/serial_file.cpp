@@ -1,11 +1,10 @@
-// Serial ports as files on POSIX: CreateFileW with exclusive use that holds for root too (flock),
-// ReadFile and WriteFile that honour COMMTIMEOUTS as Win32 does, and closing.
+// Serial ports as files on POSIX: CreateFileW with exclusive use that holds for root too and
+// queues emptied as a Windows open leaves them, ReadFile and WriteFile that honour COMMTIMEOUTS
+// as Win32 does (a write completes once its bytes have left), and closing.
 #include "serial_file.h"
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,9 @@
 
 #include "deadline.h"
 #include "dos_devices.h"
+#include "open_ports.h"
+#include "output_drain.h"
+#include "port_claim.h"
 
 namespace {
 
@@ -26,7 +28,9 @@ BOOL Fail(int error) {
 
 BOOL CloseSerialFile(HandleObject* self) {
   SerialFile* file = reinterpret_cast<SerialFile*>(self);
-  // Closing drops the flock and the tty's exclusive mode with the last descriptor.
+  ForgetOpenPort(file->fd);
+  ReleaseDevice(file->fd);
+  // Closing drops the flock.
   int result = close(file->fd);
   delete file;
   return result == 0 || errno == EINTR ? TRUE : Fail(errno);
@@ -36,14 +40,6 @@ int OpenFlags(DWORD access) {
   bool reads = (access & GENERIC_READ) != 0, writes = (access & GENERIC_WRITE) != 0;
   int mode = reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
   return mode | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
-}
-
-// A port is for one user at a time. flock keeps our own processes apart, root included; TIOCEXCL
-// also keeps out other programs that open the tty without taking a lock (it does not stop root).
-bool TakeExclusively(int fd) {
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
-  if (isatty(fd)) ioctl(fd, TIOCEXCL);
-  return true;
 }
 
 // Waits until fd is ready for events or the milliseconds (kMaxDword: no limit) have passed.
@@ -124,17 +120,25 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWO
     return INVALID_HANDLE_VALUE;
   }
   int fd = open(path, OpenFlags(access));
-  struct stat status;
-  if (fd < 0 || fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) || !TakeExclusively(fd)) {
-    int cause = fd < 0 ? errno : S_ISDIR(status.st_mode) ? EISDIR : errno;
-    if (fd >= 0) close(fd);
-    Fail(cause);
+  if (fd < 0) {
+    Fail(errno);
     return INVALID_HANDLE_VALUE;
   }
-  SerialFile* file = new (std::nothrow) SerialFile{};
-  if (file == nullptr) {
+  struct stat status;
+  int cause = fstat(fd, &status) != 0   ? errno
+              : S_ISDIR(status.st_mode) ? EISDIR
+                                        : ClaimDevice(fd, path);
+  SerialFile* file = nullptr;
+  if (cause == 0) {
+    file = new (std::nothrow) SerialFile{};
+    if (file == nullptr) {
+      ReleaseDevice(fd);
+      cause = ENOMEM;
+    }
+  }
+  if (cause != 0) {
     close(fd);
-    Fail(ENOMEM);
+    Fail(cause);
     return INVALID_HANDLE_VALUE;
   }
   file->header = HandleObject{HandleKind::File, CloseSerialFile, nullptr};
@@ -142,6 +146,11 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWO
   file->device = status.st_rdev != 0 ? status.st_rdev : status.st_dev;
   file->inode = status.st_ino;
   LoadKeptSettings(file);
+  if (file->isTty) {
+    // Bytes that reached the line while nobody had the port open are no answer to anything.
+    tcflush(fd, TCIOFLUSH);
+    RememberOpenPort(fd, file->found);
+  }
   return file;
 }
 
@@ -176,6 +185,7 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, LPDWORD written
   if (file == nullptr) return FALSE;
   DWORD total = TotalTimeout(file->timeouts.WriteTotalTimeoutMultiplier,
                              file->timeouts.WriteTotalTimeoutConstant, toWrite);
+  timespec began = DeadlineAfter(0);
   timespec deadline = DeadlineAfter(total == kMaxDword ? 0 : total);
   const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
   DWORD done = 0;
@@ -192,5 +202,8 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, LPDWORD written
     if (wait == 0) break;
     if (!WaitFor(file->fd, POLLOUT, wait)) return Fail(errno);
   }
+  DWORD stillQueued = DrainOutput(file->fd, done, began, total == kMaxDword ? nullptr : &deadline);
+  // Bytes still queued when the time-out came were dropped: they count as not written.
+  if (written != nullptr) *written = stillQueued < done ? done - stillQueued : 0;
   return TRUE;
 }
