@@ -180,6 +180,5 @@ ParseOutcome ParseCommandLine(std::vector<std::string> arguments, Request& reque
 std::vector<std::string> ChildArguments(const Request& request, const std::string& port) {
   std::vector<std::string> words = {CommandName(request.command), request.file, port, "--json"};
   if (request.fast) words.push_back("--fast");
-  if (!request.record.empty()) words.insert(words.end(), {"--record", request.record});
   return words;
 }

@@ -7,6 +7,7 @@
 #include "cli/console_text.h"
 #include "cli/json_view.h"
 #include "cli/progress_bar.h"
+#include "cli/result.h"
 #include "log/format.h"
 #include "platform/console.h"
 #include "platform/process.h"
@@ -40,6 +41,7 @@ std::vector<Lane> lanes;
 HANDLE consoleLock;
 char16_t ownPath[kPathCapacity];
 int barRows;  // rows of bars drawn below the last line
+bool recordFailed;
 
 // The word for a run that did what the command says: "programmed", "verified", "found".
 const char* SuccessWord() {
@@ -145,9 +147,12 @@ int StartChildRun(Lane& lane) {
 }
 
 // After each station run: "Station: 17 programmed, 1 failed." (prefixed when there are several).
-// A station run's result: the object itself in JSON mode, its Last Status line otherwise.
+// A run's result: appended to the record file when one is asked for, then shown in a station:
+// the object itself in JSON mode, its Last Status line otherwise.
 void ShowResult(Lane& lane) {
   if (!lane.result.is_object()) return;
+  if (!request->record.empty() && !AppendRecord(request->record, lane.result)) recordFailed = true;
+  if (!request->repeat) return;
   if (request->json) {
     PrintJson(lane.result);
   } else {
@@ -184,6 +189,11 @@ bool RunOnce(Lane& lane) {
   FollowChild(lane, child);
   int status = WaitForChild(child);
   lane.lastOk = status == 0;
+  if (!request->repeat) {
+    WaitForSingleObject(consoleLock, INFINITE);
+    ShowResult(lane);
+    ReleaseMutex(consoleLock);
+  }
   if (InterruptStatus() != 0 && lane.foundDevice && !lane.result.is_object()) {
     lane.interruptedRun = true;
   }
@@ -260,7 +270,7 @@ int ExitStatus() {
   }
   // A station stopped while every port waited for its next board ends by its count.
   if (InterruptStatus() != 0 && (!request->repeat || runInterrupted)) return InterruptStatus();
-  return anyFailed ? 1 : 0;
+  return anyFailed || recordFailed ? 1 : 0;
 }
 
 }  // namespace

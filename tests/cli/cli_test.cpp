@@ -201,6 +201,9 @@ TEST_F(CliTest, every_usage_error_ends_with_status_2_and_a_one_line_reason) {
       {"read", "out.bin", "--length", "99999999999"},
       {"verify", "image.hex", "--length", "4"},
       {"image.hex", std::string(300, 'C')},
+      {"image.hex", "COM1", "probe all"},
+      {"verify", "image.hex", "COM1", "com1"},
+      {"read", "out.bin", "--repeat"},
   };
   for (const Lines& arguments : cases) {
     CliResult result = Cli(arguments);
