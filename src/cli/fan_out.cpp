@@ -1,17 +1,16 @@
 // The parent of the per-port children: one lane (a thread) per port starts its child, renders its
-// JSON lines and keeps its outcome; the lanes share the console under one lock.
+// JSON lines and keeps its outcome.
 #include "cli/fan_out.h"
 
-#include <memory>
+#include <string>
+#include <vector>
 
 #include "cli/console_text.h"
 #include "cli/json_view.h"
-#include "cli/progress_bar.h"
+#include "cli/port_rows.h"
 #include "cli/result.h"
 #include "log/format.h"
-#include "platform/console.h"
 #include "platform/process.h"
-#include "platform/text.h"
 
 namespace {
 
@@ -20,9 +19,9 @@ namespace {
 constexpr DWORD kStationPause = 1000;
 
 struct Lane {
+  size_t index;         // its place among the ports given
   std::string port;     // as given, or "probe all"
   std::string prefix;   // "[COM3] " when there are several ports, empty otherwise
-  std::u16string bar;   // the progress text shown for this port; empty when none
   bool foundDevice = false;  // the current run found a board
   Json result;          // the current run's result object; null until it came
   bool lastOk = false;  // how the last finished run ended
@@ -38,9 +37,7 @@ struct Lane {
 
 const Request* request;
 std::vector<Lane> lanes;
-HANDLE consoleLock;
 char16_t ownPath[kPathCapacity];
-int barRows;  // rows of bars drawn below the last line
 bool recordFailed;
 
 // The word for a run that did what the command says: "programmed", "verified", "found".
@@ -52,40 +49,6 @@ const char* SuccessWord() {
   }
 }
 
-void EraseBars() {
-  if (barRows > 0) PrintText(true, "\x1b[" + std::to_string(barRows) + "A\r\x1b[J");
-  barRows = 0;
-}
-
-// One row per port that shows a progress text, in the order the ports were given.
-void DrawBars() {
-  for (const Lane& lane : lanes) {
-    if (lane.bar.empty()) continue;
-    char16_t bar[kBarCapacity];
-    size_t used = FormatBar(lane.bar.data(), lane.bar.size(), bar);
-    PrintLine(true, lane.prefix + Utf8Of(std::u16string(bar, used).c_str()) + Utf8Of(lane.bar.c_str()));
-    barRows++;
-  }
-}
-
-// A line on stdout, above the bars.
-void PrintAboveBars(const std::string& line) {
-  bool terminal = ErrorIsTerminal();
-  if (terminal) EraseBars();
-  PrintLine(false, line);
-  if (terminal) DrawBars();
-}
-
-void ShowLaneProgress(Lane& lane, const std::string& text) {
-  if (!ErrorIsTerminal()) {
-    if (!text.empty()) PrintLine(true, lane.prefix + text);
-    return;
-  }
-  EraseBars();
-  lane.bar = Utf16Of(text);
-  DrawBars();
-}
-
 void RenderEvent(Lane& lane, Json& event) {
   std::string kind = event.value("event", "");
   if (request->json) {
@@ -94,7 +57,7 @@ void RenderEvent(Lane& lane, Json& event) {
   } else if (kind == "log") {
     PrintAboveBars(lane.prefix + event.value("text", ""));
   } else if (kind == "progress") {
-    ShowLaneProgress(lane, event.value("text", ""));
+    ShowPortProgress(lane.index, event.value("text", ""));
   }
 }
 
@@ -113,14 +76,14 @@ void TakeLine(Lane& lane, const std::string& line) {
   }
   // A station shows each result when it has counted the run.
   if (request->repeat && kind == "result") return;
-  WaitForSingleObject(consoleLock, INFINITE);
+  LockConsole();
   if (request->repeat && !lane.foundDevice && kind == "log") {
     lane.heldBack.push_back(event);
   } else {
     RenderHeldBack(lane);
     RenderEvent(lane, event);
   }
-  ReleaseMutex(consoleLock);
+  UnlockConsole();
 }
 
 // Reads the child's JSON lines to its end, rendering each as it completes.
@@ -146,7 +109,6 @@ int StartChildRun(Lane& lane) {
   return StartChild(ownPath, arguments.data(), static_cast<int>(arguments.size()));
 }
 
-// After each station run: "Station: 17 programmed, 1 failed." (prefixed when there are several).
 // A run's result: appended to the record file when one is asked for, then shown in a station:
 // the object itself in JSON mode, its Last Status line otherwise.
 void ShowResult(Lane& lane) {
@@ -160,8 +122,9 @@ void ShowResult(Lane& lane) {
   }
 }
 
+// After each station run: "Station: 17 programmed, 1 failed." (prefixed when there are several).
 void ReportStation(Lane& lane) {
-  WaitForSingleObject(consoleLock, INFINITE);
+  LockConsole();
   lane.lastWaitingLines.clear();
   ShowResult(lane);
   if (request->json) {
@@ -171,7 +134,7 @@ void ReportStation(Lane& lane) {
     PrintAboveBars(lane.prefix + "Station: " + std::to_string(lane.succeeded) + " " +
                    SuccessWord() + ", " + std::to_string(lane.failed) + " failed.");
   }
-  ReleaseMutex(consoleLock);
+  UnlockConsole();
 }
 
 // One run on the lane's port, to its end; false when no run could be started.
@@ -180,9 +143,9 @@ bool RunOnce(Lane& lane) {
   lane.result = nullptr;
   int child = StartChildRun(lane);
   if (child < 0) {
-    WaitForSingleObject(consoleLock, INFINITE);
+    LockConsole();
     PrintAboveBars(lane.prefix + "pentrel-cli: unable to start a run for " + lane.port);
-    ReleaseMutex(consoleLock);
+    UnlockConsole();
     lane.lastOk = false;
     return false;
   }
@@ -190,9 +153,9 @@ bool RunOnce(Lane& lane) {
   int status = WaitForChild(child);
   lane.lastOk = status == 0;
   if (!request->repeat) {
-    WaitForSingleObject(consoleLock, INFINITE);
+    LockConsole();
     ShowResult(lane);
-    ReleaseMutex(consoleLock);
+    UnlockConsole();
   }
   if (InterruptStatus() != 0 && lane.foundDevice && !lane.result.is_object()) {
     lane.interruptedRun = true;
@@ -213,22 +176,22 @@ bool WaitingForBoard(const Lane& lane) {
 // (a file that does not load) cannot change with the next board and ends the station.
 bool CountStationRun(Lane& lane) {
   if (WaitingForBoard(lane)) {
-    WaitForSingleObject(consoleLock, INFINITE);
+    LockConsole();
     if (lane.heldBack != lane.lastWaitingLines) {
       lane.lastWaitingLines = lane.heldBack;
       RenderHeldBack(lane);
     }
     lane.heldBack.clear();
-    ReleaseMutex(consoleLock);
+    UnlockConsole();
     PauseMilliseconds(kStationPause);
     return true;
   }
   if (!lane.result.is_object() || !lane.result["device"].is_object()) {
     lane.stationStopped = true;
-    WaitForSingleObject(consoleLock, INFINITE);
+    LockConsole();
     RenderHeldBack(lane);
     ShowResult(lane);
-    ReleaseMutex(consoleLock);
+    UnlockConsole();
     return false;
   }
   (lane.lastOk ? lane.succeeded : lane.failed)++;
@@ -283,13 +246,16 @@ int RunOnEveryPort(const Request& given) {
   }
   std::vector<std::string> ports = given.ports.empty() ? std::vector<std::string>{"probe all"}
                                                        : given.ports;
+  std::vector<std::string> prefixes;
   for (const std::string& port : ports) {
     Lane lane;
+    lane.index = lanes.size();
     lane.port = port;
     if (ports.size() > 1) lane.prefix = "[" + port + "] ";
     lanes.push_back(lane);
+    prefixes.push_back(lane.prefix);
   }
-  consoleLock = CreateMutexW(nullptr, FALSE, nullptr);
+  InitPortRows(prefixes);
   ForwardInterruptsToChildren();
   std::vector<HANDLE> threads;
   for (size_t i = 0; i < lanes.size(); i++) {
