@@ -28,15 +28,17 @@ const char kHelpText[] =
     "      pentrel-cli ports\n"
     "\n"
     "PORT: a COM port name such as COM3, or on Linux a device path such as /dev/ttyUSB0;\n"
-    "\"probe all\" (the default) searches every COM port.\n"
+    "\"probe all\" (the default) searches every COM port. program and verify take several ports\n"
+    "and run one device on each at the same time.\n"
     "\n"
     "Options:\n"
     "  --json          one JSON object per line on stdout instead of text\n"
     "  --record FILE   append the result as one JSON line to FILE\n"
+    "  --repeat        station mode: start again after every run, until Ctrl-C\n"
     "  --fast          end reads as soon as the line goes quiet after a reply\n"
     "  --help          this text\n"
     "  --version       the version\n"
-    "      pentrel-cli verify firmware.hex COM3 --json --record results.jsonl\n"
+    "      pentrel-cli firmware.hex COM3 COM4 COM5 --repeat --fast --record station.jsonl\n"
     "\n"
     "Exit status: 0 when the command did what it says, 1 for any other ending, 2 for a usage\n"
     "error.\n"
@@ -89,7 +91,6 @@ std::string Upper(std::string text) {
 
 // Several ports: each named once, and "probe all" only alone.
 std::string CheckPorts(const Request& request) {
-  if (request.ports.size() > 1) return "one port at a time";
   std::vector<std::string> seen;
   for (const std::string& port : request.ports) {
     if (port.size() >= kPathCapacity) return "a port name is longer than 259 characters";
@@ -126,6 +127,7 @@ struct Parser {
     app.require_subcommand(1);
     app.add_flag("--json", request.json);
     app.add_flag("--fast", request.fast);
+    app.add_flag("--repeat", request.repeat);
     app.add_option("--record", request.record);
     for (const char* name : {"program", "verify"}) {
       CLI::App* command = app.add_subcommand(name)->fallthrough();
@@ -179,6 +181,5 @@ ParseOutcome ParseCommandLine(std::vector<std::string> arguments, Request& reque
 std::vector<std::string> ChildArguments(const Request& request, const std::string& port) {
   std::vector<std::string> words = {CommandName(request.command), request.file, port, "--json"};
   if (request.fast) words.push_back("--fast");
-  if (!request.record.empty()) words.insert(words.end(), {"--record", request.record});
   return words;
 }

@@ -28,7 +28,8 @@ ParseOutcome ParseCommandLine(std::vector<std::string> arguments, Request& reque
 // The command's name as the command line spells it.
 const char* CommandName(Command command);
 
-// The arguments that run the request again as one of several children: one port, results as JSON.
+// The arguments that run the request again as one of several children: one port, results as
+// JSON; the parent keeps the record.
 std::vector<std::string> ChildArguments(const Request& request, const std::string& port);
 
 extern const char kHelpText[];

@@ -16,10 +16,9 @@ void PrintLogEvent(const char16_t* line, size_t length) {
   PrintJson(Json{{"event", "log"}, {"text", Utf8Of(line, length)}});
 }
 
-// Empty progress texts only clear the line; they are no progress to report.
+// An empty text clears the progress line; readers that draw it need to know.
 void PrintProgressEvent() {
   size_t length = TrimmedLength(MessageLog.progressLine, kLogLineWidth);
-  if (length == 0) return;
   int percent = PercentIn(MessageLog.progressLine, length);
   PrintJson(Json{{"event", "progress"},
                  {"text", Utf8Of(MessageLog.progressLine, length)},

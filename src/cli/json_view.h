@@ -1,6 +1,6 @@
 // The JSON view: instead of text lines, stdout carries one JSON object per line:
 // {"event":"log","text":…} for every log line and {"event":"progress","text":…,"percent":…} for
-// every progress text (percent null where the text holds none). The result object follows from
+// every progress text (percent null where the text holds none; an empty text clears the line). The result object follows from
 // the front end when the command has ended.
 #pragma once
 

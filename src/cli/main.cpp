@@ -3,6 +3,7 @@
 // ending, 2 for a usage error.
 #include "cli/command_line.h"
 #include "cli/console_text.h"
+#include "cli/fan_out.h"
 #include "cli/port_listing.h"
 #include "cli/single_run.h"
 #include "log/format.h"
@@ -50,5 +51,6 @@ int main(int argc, char** argv) {
       break;
   }
   if (request.command == Command::Ports) return ListPorts(request);
+  if (request.ports.size() > 1 || request.repeat) return RunOnEveryPort(request);
   return RunHere(request);
 }

@@ -52,19 +52,6 @@ std::string UtcNow() {
   return text;
 }
 
-// Appends the result with "time" (UTC, ISO 8601) and "host" as one line to the file at path;
-// false, with the reason on stderr, when it could not be written.
-bool AppendRecord(const std::string& path, Json result) {
-  char host[256];
-  HostName(host, sizeof host);
-  result["time"] = UtcNow();
-  result["host"] = host;
-  std::string line = JsonLine(result) + "\n";
-  if (AppendToFile(Utf16Of(path).c_str(), line.data(), line.size())) return true;
-  PrintLine(true, "pentrel-cli: cannot append the result to the record file " + path);
-  return false;
-}
-
 }  // namespace
 
 Json ResultObject(const Request& request, int exitStatus, double seconds) {
@@ -77,6 +64,19 @@ Json ResultObject(const Request& request, int exitStatus, double seconds) {
               {"seconds", std::round(seconds * 1000) / 1000},
               {"device", DeviceObject()},
               {"image", ImageObject(request.command)}};
+}
+
+// Appends the result with "time" (UTC, ISO 8601) and "host" as one line to the file at path;
+// false, with the reason on stderr, when it could not be written.
+bool AppendRecord(const std::string& path, Json result) {
+  char host[256];
+  HostName(host, sizeof host);
+  result["time"] = UtcNow();
+  result["host"] = host;
+  std::string line = JsonLine(result) + "\n";
+  if (AppendToFile(Utf16Of(path).c_str(), line.data(), line.size())) return true;
+  PrintLine(true, "pentrel-cli: cannot append the result to the record file " + path);
+  return false;
 }
 
 int Conclude(const Request& request, Json result) {

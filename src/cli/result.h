@@ -11,6 +11,10 @@
 // The outcome of the command that just ran in this process.
 Json ResultObject(const Request& request, int exitStatus, double seconds);
 
+// Appends the result with "time" (UTC, ISO 8601) and "host" as one line to the file at path;
+// false, with the reason on stderr, when it could not be written.
+bool AppendRecord(const std::string& path, Json result);
+
 // Ends a command with its result: appends it to the record file when one is asked for (a record
 // that cannot be written turns success into failure), prints it in JSON mode, and returns the
 // exit status it carries.

@@ -26,6 +26,9 @@ void ForwardInterruptsToChildren();
 // SIGHUP), or 0 while none came.
 int InterruptStatus();
 
+// Waits, doing nothing, for the given time.
+void PauseMilliseconds(unsigned milliseconds);
+
 // The path of this program's own executable.
 bool OwnExecutablePath(char16_t* path, size_t capacity);
 

@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
+#include <sstream>
+#include <thread>
 
 namespace {
 
@@ -47,6 +50,18 @@ CliResult CliProcess::Wait() {
   result.out = LinesOf(outPath_);
   result.err = LinesOf(errPath_);
   return result;
+}
+
+bool CliProcess::AwaitOutput(const std::string& text) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream out(outPath_);
+    std::stringstream contents;
+    contents << out.rdbuf();
+    if (contents.str().find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
 }
 
 CliResult RunCliProcess(const std::string& folder, const std::vector<std::string>& arguments) {

@@ -18,6 +18,8 @@ class CliProcess {
   CliProcess(const std::string& folder, const std::vector<std::string>& arguments);
   void Signal(int signal);
   CliResult Wait();
+  // Waits until stdout holds the text (at most a minute); false if it never did.
+  bool AwaitOutput(const std::string& text);
 
  private:
   pid_t pid_ = -1;

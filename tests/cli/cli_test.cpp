@@ -1,6 +1,7 @@
 // pentrel-cli's commands end to end: verify, read, info, ports, JSON lines, records, usage.
 #include <gtest/gtest.h>
 #include <glob.h>
+#include <signal.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -89,15 +90,20 @@ TEST_F(CliTest, read_writes_hex_and_raw_files_that_hold_the_flash_and_load_back)
 
 TEST_F(CliTest, a_failed_read_leaves_no_file_and_keeps_an_existing_one) {
   StartSim("COM3", {"--fault", "no-reply@read:2", "--fault", "no-reply@read:4"});
+  StartSim("COM4", {"--baud", "57600"});
   std::string kept = WriteFile("kept.bin", "earlier contents");
 
   CliResult overKept = Cli({"read", kept, "COM3", "--length", "0x1000"});
   CliResult fresh = Cli({"read", folder_ + "/fresh.hex", "COM3", "--length", "0x1000"});
+  CliProcess interrupted(folder_, {"read", kept, "COM4"});
+  ASSERT_TRUE(interrupted.AwaitOutput("Found MELOR device on COM4"));
+  interrupted.Signal(SIGINT);
 
   for (const CliResult* read : {&overKept, &fresh}) {
     EXPECT_EQ(read->exitStatus, 1);
     EXPECT_EQ(read->out.back(), "Last Status: Timeout error waiting for response to read.");
   }
+  EXPECT_EQ(interrupted.Wait().exitStatus, 130);
   std::ifstream stillThere(kept);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stillThere), {}), "earlier contents");
   EXPECT_TRUE(LeftBehind("fresh.hex*").empty());
@@ -201,6 +207,9 @@ TEST_F(CliTest, every_usage_error_ends_with_status_2_and_a_one_line_reason) {
       {"read", "out.bin", "--length", "99999999999"},
       {"verify", "image.hex", "--length", "4"},
       {"image.hex", std::string(300, 'C')},
+      {"image.hex", "COM1", "probe all"},
+      {"verify", "image.hex", "COM1", "com1"},
+      {"read", "out.bin", "--repeat"},
   };
   for (const Lines& arguments : cases) {
     CliResult result = Cli(arguments);

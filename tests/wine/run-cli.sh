@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
-# pentrel-cli.exe under Wine against melor-sim mapped as COM5: a named-port run and a
+# pentrel-cli.exe under Wine against melor-sim mapped as COM ports: a named-port run and a
 # "probe all" run both program the device, and its flash then holds exactly the image; after the
-# second run verify, read, info --json and ports run against the programmed device; text outside
-# ASCII comes out whole on a console and redirected.
+# second run verify, read, info --json and ports run against the programmed device; then one run
+# programs two devices (COM5 and COM6) at once; last, text outside ASCII comes out whole on a
+# console and redirected.
 source "$(dirname "$0")/wine_env.sh"
 init_prefix
 sim_dir=$(mktemp -d /tmp/pentrel-cli-wine.XXXXXX)
-sim_pid=""
-stop_sim() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
-  sim_pid=""
+sim_pids=()
+stop_sims() {
+  for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
+  sim_pids=()
 }
-trap 'stop_sim; rm -rf "$sim_dir"; wine_env_cleanup' EXIT
+trap 'stop_sims; rm -rf "$sim_dir"; wine_env_cleanup' EXIT
+
+# start_sim NAME: melor-sim (waiting for its reset button) as the COM port NAME, its flash
+# written to $sim_dir/NAME.bin when it stops.
+start_sim() {
+  "$PENTREL_ROOT/build/native/bin/melor-sim" --dump "$sim_dir/$1.bin" --answer-after 2 \
+    --timeout 300 > "$sim_dir/$1.sim" &
+  sim_pids+=($!)
+  for _ in $(seq 100); do [ -s "$sim_dir/$1.sim" ] && break; sleep 0.05; done
+  map_com_port "$1" "$(head -n 1 "$sim_dir/$1.sim")"
+}
 
 hex="$PENTREL_ROOT/examples/firmware.hex"
 srec_cat "$hex" -intel -offset -0x1D000000 -fill 0xFF 0 0x80000 -o "$sim_dir/expected.bin" -binary
@@ -25,6 +36,10 @@ cli() {  # cli OUTFILE ARGUMENT...: stdout into a file (not a pipe, which Wine's
 expect_last() {  # expect_last FILE TEXT: the file's last line is TEXT
   [ "$(tail -n 1 "$1")" = "$2" ] && echo "$2" && return 0
   echo "expected \"$2\", got:"; cat "$1"; status=1
+}
+expect_image() {  # expect_image NAME: the stopped device NAME holds exactly the image
+  cmp -s "$sim_dir/expected.bin" "$sim_dir/$1.bin" && return 0
+  echo "the flash of $1 does not hold the image"; status=1
 }
 
 # The other commands, against the device the last run programmed.
@@ -52,23 +67,23 @@ print(result["status"])' "$sim_dir/info.json" || status=1
 
 status=0
 for port in COM5 "probe all"; do
-  "$PENTREL_ROOT/build/native/bin/melor-sim" --dump "$sim_dir/flash.bin" --answer-after 2 \
-    --timeout 300 > "$sim_dir/sim.out" &
-  sim_pid=$!
-  for _ in $(seq 100); do [ -s "$sim_dir/sim.out" ] && break; sleep 0.05; done
-  map_com_port COM5 "$(head -n 1 "$sim_dir/sim.out")"
+  start_sim COM5
   echo "-- pentrel-cli.exe firmware.hex \"$port\" under Wine"
-  if ! timeout 300 wine "$PENTREL_WIN_BIN/pentrel-cli.exe" 'Z:'"${hex//\//\\}" "$port" \
-      > "$sim_dir/cli.out" 2>/dev/null; then
-    echo "pentrel-cli.exe did not succeed:"; cat "$sim_dir/cli.out"; status=1
-  fi
+  cli "$sim_dir/cli.out" "$(winpath "$hex")" "$port"
+  expect_last "$sim_dir/cli.out" "Last Status: MELOR successfully programmed."
   [ "$port" = "probe all" ] && other_commands
-  stop_sim
-  tail -n 1 "$sim_dir/cli.out"
-  if ! cmp -s "$sim_dir/expected.bin" "$sim_dir/flash.bin"; then
-    echo "the flash does not hold the image"; status=1
-  fi
+  stop_sims
+  expect_image COM5
 done
+
+echo "-- pentrel-cli.exe firmware.hex COM5 COM6 under Wine"
+start_sim COM5
+start_sim COM6
+cli "$sim_dir/two.out" "$(winpath "$hex")" COM5 COM6
+expect_last "$sim_dir/two.out" "Programmed 2 of 2 devices."
+stop_sims
+expect_image COM5
+expect_image COM6
 
 # Text outside ASCII: UTF-8 when redirected, and as it is on a console (`script` gives Wine a
 # terminal, so the program gets a console), where UTF-8 bytes would be read in the console's code

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <ctime>
+#include <mutex>
 #include <cerrno>
 
 #include "../text.h"
@@ -43,6 +45,9 @@ constexpr size_t kArgumentBytes = 260 * 3 + 1;
 }  // namespace
 
 int StartChild(const char16_t* path, const char16_t* const* arguments, int count) {
+  // One start at a time: the slots and the argument buffers are shared.
+  static std::mutex starting;
+  std::lock_guard<std::mutex> hold(starting);
   int slot = FreeSlot();
   if (slot < 0 || count >= 64) return -1;
   static char words[64][kArgumentBytes];
@@ -108,6 +113,13 @@ void ForwardInterruptsToChildren() {
 int InterruptStatus() {
   int signal = pendingSignal.load();
   return signal == 0 ? 0 : 128 + signal;
+}
+
+void PauseMilliseconds(unsigned milliseconds) {
+  timespec pause = {static_cast<time_t>(milliseconds / 1000),
+                    static_cast<long>(milliseconds % 1000) * 1000000};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
 }
 
 bool OwnExecutablePath(char16_t* path, size_t capacity) {

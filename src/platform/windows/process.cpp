@@ -53,9 +53,9 @@ void AppendQuoted(char16_t* line, int& used, const char16_t* argument) {
   Put(line, used, u'"');
 }
 
-}  // namespace
-
-int StartChild(const char16_t* path, const char16_t* const* arguments, int count) {
+// Starts the child; the caller holds the start lock, so that no other child inherits this one's
+// pipe (which would keep it open past this child's end).
+int StartLocked(const char16_t* path, const char16_t* const* arguments, int count) {
   int slot = FreeSlot();
   if (slot < 0) return -1;
   static char16_t line[kCommandLineCapacity];
@@ -85,6 +85,17 @@ int StartChild(const char16_t* path, const char16_t* const* arguments, int count
   return slot;
 }
 
+}  // namespace
+
+int StartChild(const char16_t* path, const char16_t* const* arguments, int count) {
+  // One start at a time: the slots and the command line buffer are shared.
+  static SRWLOCK starting = SRWLOCK_INIT;
+  AcquireSRWLockExclusive(&starting);
+  int slot = StartLocked(path, arguments, count);
+  ReleaseSRWLockExclusive(&starting);
+  return slot;
+}
+
 int ReadChildOutput(int child, char* buffer, int capacity) {
   DWORD count = 0;
   if (!ReadFile(children[child].output, buffer, static_cast<DWORD>(capacity), &count, nullptr)) {
@@ -106,6 +117,8 @@ int WaitForChild(int child) {
 void ForwardInterruptsToChildren() { SetConsoleCtrlHandler(NoteInterrupt, TRUE); }
 
 int InterruptStatus() { return interruptStatus.load(); }
+
+void PauseMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
 
 bool OwnExecutablePath(char16_t* path, size_t capacity) {
   DWORD length = GetModuleFileNameW(nullptr, Win32Text(path), static_cast<DWORD>(capacity));

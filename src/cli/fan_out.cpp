@@ -1,0 +1,271 @@
+// The parent of the per-port children: one lane (a thread) per port starts its child, renders its
+// JSON lines and keeps its outcome.
+#include "cli/fan_out.h"
+
+#include <string>
+#include <vector>
+
+#include "cli/console_text.h"
+#include "cli/json_view.h"
+#include "cli/port_rows.h"
+#include "cli/result.h"
+#include "log/format.h"
+#include "platform/process.h"
+
+namespace {
+
+// A station whose run ended at once (a port that cannot be opened) waits this long before the
+// next, rather than spinning.
+constexpr DWORD kStationPause = 1000;
+
+struct Lane {
+  size_t index;         // its place among the ports given
+  std::string port;     // as given, or "probe all"
+  std::string prefix;   // "[COM3] " when there are several ports, empty otherwise
+  bool foundDevice = false;  // the current run found a board
+  Json result;          // the current run's result object; null until it came
+  bool lastOk = false;  // how the last finished run ended
+  int succeeded = 0;
+  int failed = 0;
+  bool interruptedRun = false;  // Ctrl-C ended a run that had found its board
+  bool stationStopped = false;  // a run ended in a way that no next board can change
+  // In a station, a run's lines wait here until it finds its board, so that the runs that wait
+  // for the next board do not fill the screen with the same few lines every second.
+  std::vector<Json> heldBack;
+  std::vector<Json> lastWaitingLines;
+};
+
+const Request* request;
+std::vector<Lane> lanes;
+char16_t ownPath[kPathCapacity];
+bool recordFailed;
+
+// The word for a run that did what the command says: "programmed", "verified", "found".
+const char* SuccessWord() {
+  switch (request->command) {
+    case Command::Verify: return "verified";
+    case Command::Info: return "found";
+    default: return "programmed";
+  }
+}
+
+void RenderEvent(Lane& lane, Json& event) {
+  std::string kind = event.value("event", "");
+  if (request->json) {
+    if (!event.contains("port")) event["port"] = lane.port;
+    PrintJson(event);
+  } else if (kind == "log") {
+    PrintAboveBars(lane.prefix + event.value("text", ""));
+  } else if (kind == "progress") {
+    ShowPortProgress(lane.index, event.value("text", ""));
+  }
+}
+
+void RenderHeldBack(Lane& lane) {
+  for (Json& event : lane.heldBack) RenderEvent(lane, event);
+  lane.heldBack.clear();
+}
+
+void TakeLine(Lane& lane, const std::string& line) {
+  Json event = Json::parse(line, nullptr, false);
+  if (event.is_discarded() || !event.is_object()) return;
+  std::string kind = event.value("event", "");
+  if (kind == "result") lane.result = event;
+  if (kind == "log" && event.value("text", "").rfind("Found MELOR device on ", 0) == 0) {
+    lane.foundDevice = true;
+  }
+  // A station shows each result when it has counted the run.
+  if (request->repeat && kind == "result") return;
+  LockConsole();
+  if (request->repeat && !lane.foundDevice && kind == "log") {
+    lane.heldBack.push_back(event);
+  } else {
+    RenderHeldBack(lane);
+    RenderEvent(lane, event);
+  }
+  UnlockConsole();
+}
+
+// Reads the child's JSON lines to its end, rendering each as it completes.
+void FollowChild(Lane& lane, int child) {
+  std::string pending;
+  char buffer[4096];
+  for (int count; (count = ReadChildOutput(child, buffer, sizeof buffer)) > 0;) {
+    pending.append(buffer, static_cast<size_t>(count));
+    for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+      TakeLine(lane, pending.substr(0, end));
+    }
+  }
+}
+
+// Starts one run of the command on the lane's port; -1 when no child could be started.
+int StartChildRun(Lane& lane) {
+  std::vector<std::string> words = ChildArguments(*request, lane.port);
+  words.insert(words.begin(), Utf8Of(ownPath));
+  std::vector<std::u16string> wide;
+  for (const std::string& word : words) wide.push_back(Utf16Of(word));
+  std::vector<const char16_t*> arguments;
+  for (const std::u16string& word : wide) arguments.push_back(word.c_str());
+  return StartChild(ownPath, arguments.data(), static_cast<int>(arguments.size()));
+}
+
+// A run's result: appended to the record file when one is asked for, then shown in a station:
+// the object itself in JSON mode, its Last Status line otherwise.
+void ShowResult(Lane& lane) {
+  if (!lane.result.is_object()) return;
+  if (!request->record.empty() && !AppendRecord(request->record, lane.result)) recordFailed = true;
+  if (!request->repeat) return;
+  if (request->json) {
+    PrintJson(lane.result);
+  } else {
+    PrintAboveBars(lane.prefix + lane.result.value("status", ""));
+  }
+}
+
+// After each station run: "Station: 17 programmed, 1 failed." (prefixed when there are several).
+void ReportStation(Lane& lane) {
+  LockConsole();
+  lane.lastWaitingLines.clear();
+  ShowResult(lane);
+  if (request->json) {
+    PrintJson(Json{{"event", "station"}, {"port", lane.port}, {SuccessWord(), lane.succeeded},
+                   {"failed", lane.failed}});
+  } else {
+    PrintAboveBars(lane.prefix + "Station: " + std::to_string(lane.succeeded) + " " +
+                   SuccessWord() + ", " + std::to_string(lane.failed) + " failed.");
+  }
+  UnlockConsole();
+}
+
+// One run on the lane's port, to its end; false when no run could be started.
+bool RunOnce(Lane& lane) {
+  lane.foundDevice = false;
+  lane.result = nullptr;
+  int child = StartChildRun(lane);
+  if (child < 0) {
+    LockConsole();
+    PrintAboveBars(lane.prefix + "pentrel-cli: unable to start a run for " + lane.port);
+    UnlockConsole();
+    lane.lastOk = false;
+    return false;
+  }
+  FollowChild(lane, child);
+  int status = WaitForChild(child);
+  lane.lastOk = status == 0;
+  if (!request->repeat) {
+    LockConsole();
+    ShowResult(lane);
+    UnlockConsole();
+  }
+  if (InterruptStatus() != 0 && lane.foundDevice && !lane.result.is_object()) {
+    lane.interruptedRun = true;
+  }
+  return true;
+}
+
+// A run that found no board because there was none (yet) on the port: the station waits on.
+bool WaitingForBoard(const Lane& lane) {
+  if (!lane.result.is_object() || lane.result["device"].is_object()) return false;
+  std::string status = lane.result.value("status", "");
+  return status == "Last Status: MELOR not found" ||
+         status == "Last Status: Unable to open COM port.";
+}
+
+// A station counts every run that found a board. One that was waiting for a board starts again
+// after a pause, so that a port that cannot be opened is not tried in a spin; any other ending
+// (a file that does not load) cannot change with the next board and ends the station.
+bool CountStationRun(Lane& lane) {
+  if (WaitingForBoard(lane)) {
+    LockConsole();
+    if (lane.heldBack != lane.lastWaitingLines) {
+      lane.lastWaitingLines = lane.heldBack;
+      RenderHeldBack(lane);
+    }
+    lane.heldBack.clear();
+    UnlockConsole();
+    PauseMilliseconds(kStationPause);
+    return true;
+  }
+  if (!lane.result.is_object() || !lane.result["device"].is_object()) {
+    lane.stationStopped = true;
+    LockConsole();
+    RenderHeldBack(lane);
+    ShowResult(lane);
+    UnlockConsole();
+    return false;
+  }
+  (lane.lastOk ? lane.succeeded : lane.failed)++;
+  ReportStation(lane);
+  return true;
+}
+
+DWORD WINAPI LaneThread(LPVOID parameter) {
+  Lane& lane = lanes[reinterpret_cast<size_t>(parameter)];
+  while (RunOnce(lane) && request->repeat && InterruptStatus() == 0) {
+    if (!CountStationRun(lane) || InterruptStatus() != 0) break;
+  }
+  return 0;
+}
+
+// After a batch: one line per port in the order given, then "Programmed 3 of 4 devices.".
+void Summarize() {
+  int succeeded = 0;
+  for (const Lane& lane : lanes) {
+    succeeded += lane.lastOk ? 1 : 0;
+    if (request->json) continue;
+    std::string status = lane.result.is_object() ? lane.result.value("status", "")
+                                                 : std::string("ended without a result");
+    PrintLine(false, lane.prefix + status);
+  }
+  if (request->json) return;
+  std::string word = SuccessWord();
+  word[0] = static_cast<char>(word[0] - 'a' + 'A');
+  PrintLine(false, word + " " + std::to_string(succeeded) + " of " + std::to_string(lanes.size()) +
+                       " devices.");
+}
+
+int ExitStatus() {
+  bool runInterrupted = false, anyFailed = false;
+  for (const Lane& lane : lanes) {
+    runInterrupted = runInterrupted || lane.interruptedRun;
+    anyFailed = anyFailed || (request->repeat ? lane.failed > 0 || lane.stationStopped
+                                              : !lane.lastOk);
+  }
+  // A station stopped while every port waited for its next board ends by its count.
+  if (InterruptStatus() != 0 && (!request->repeat || runInterrupted)) return InterruptStatus();
+  return anyFailed || recordFailed ? 1 : 0;
+}
+
+}  // namespace
+
+int RunOnEveryPort(const Request& given) {
+  request = &given;
+  if (!OwnExecutablePath(ownPath, kPathCapacity)) {
+    PrintLine(true, "pentrel-cli: cannot find its own executable");
+    return 1;
+  }
+  std::vector<std::string> ports = given.ports.empty() ? std::vector<std::string>{"probe all"}
+                                                       : given.ports;
+  std::vector<std::string> prefixes;
+  for (const std::string& port : ports) {
+    Lane lane;
+    lane.index = lanes.size();
+    lane.port = port;
+    if (ports.size() > 1) lane.prefix = "[" + port + "] ";
+    lanes.push_back(lane);
+    prefixes.push_back(lane.prefix);
+  }
+  InitPortRows(prefixes);
+  ForwardInterruptsToChildren();
+  std::vector<HANDLE> threads;
+  for (size_t i = 0; i < lanes.size(); i++) {
+    threads.push_back(CreateThread(nullptr, 0, LaneThread, reinterpret_cast<LPVOID>(i), 0, nullptr));
+  }
+  for (HANDLE thread : threads) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+  EraseBars();
+  if (!given.repeat) Summarize();
+  return ExitStatus();
+}

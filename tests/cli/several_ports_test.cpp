@@ -1,0 +1,112 @@
+// pentrel-cli on several ports at once and as a station: one child per port, prefixed lines, a
+// summary, signals passed on, and the station's count.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "cli_process.h"
+#include "run_fixture.h"
+
+namespace {
+
+using Json = nlohmann::json;
+using Lines = std::vector<std::string>;
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
+Lines RecordPorts(const std::string& path) {
+  Lines ports;
+  std::ifstream record(path);
+  for (std::string line; std::getline(record, line);) ports.push_back(Json::parse(line)["port"]);
+  std::sort(ports.begin(), ports.end());
+  return ports;
+}
+
+class SeveralPortsTest : public RunTest {
+ protected:
+  std::string SmallImage() { return WriteFile("image.hex", HexFileFor(image_)); }
+  Bytes image_ = PseudoRandomBytes(700, 12);
+};
+
+TEST_F(SeveralPortsTest, each_port_runs_in_its_own_child_with_prefixed_lines_and_a_summary) {
+  SimDevice& good = StartSim("COM5");
+  StartSim("COM7", {"--final", "E"});
+  std::string record = folder_ + "/record.jsonl";
+
+  CliResult programmed =
+      RunCliProcess(folder_, {SmallImage(), "COM7", "COM5", "--record", record});
+  CliResult verified = RunCliProcess(folder_, {"verify", SmallImage(), "COM5", "COM7", "--json"});
+
+  EXPECT_EQ(programmed.exitStatus, 1);
+  ASSERT_GE(programmed.out.size(), 3u);
+  Lines tail(programmed.out.end() - 3, programmed.out.end());
+  EXPECT_EQ(tail, (Lines{"[COM7] MELOR reporting: Flash not blank error.",
+                         "[COM5] Last Status: MELOR successfully programmed.",
+                         "Programmed 1 of 2 devices."}));
+  for (const std::string& line : programmed.out) {
+    EXPECT_TRUE(StartsWith(line, "[COM5] ") || StartsWith(line, "[COM7] ") || line == tail[2])
+        << line;
+  }
+  EXPECT_NE(std::find(programmed.out.begin(), programmed.out.end(),
+                      "[COM5] Found MELOR device on COM5"), programmed.out.end());
+  EXPECT_EQ(RecordPorts(record), (Lines{"COM5", "COM7"}));
+  EXPECT_EQ(verified.exitStatus, 0);
+  int results = 0;
+  for (const std::string& line : verified.out) {
+    Json event = Json::parse(line);
+    EXPECT_TRUE(event["port"] == "COM5" || event["port"] == "COM7") << line;
+    if (event["event"] == "result") results += event["ok"] == true ? 1 : 0;
+  }
+  EXPECT_EQ(results, 2);
+  Bytes flash = StopSim(good);
+  EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 700), image_);
+}
+
+TEST_F(SeveralPortsTest, a_termination_request_reaches_every_child_and_the_parent_waits_for_them) {
+  StartSim("COM5", {"--baud", "57600"});
+  StartSim("COM7", {"--baud", "57600"});
+  image_ = PseudoRandomBytes(16384, 13);
+
+  CliProcess run(folder_, {SmallImage(), "COM5", "COM7"});
+  ASSERT_TRUE(run.AwaitOutput("[COM5] Found MELOR device"));
+  ASSERT_TRUE(run.AwaitOutput("[COM7] Found MELOR device"));
+  run.Signal(SIGTERM);
+  CliResult ended = run.Wait();
+
+  EXPECT_EQ(ended.exitStatus, 143);
+  // No child outlived the parent holding its port.
+  EXPECT_TRUE(PortIsFree("COM5"));
+  EXPECT_TRUE(PortIsFree("COM7"));
+}
+
+TEST_F(SeveralPortsTest, a_station_counts_every_run_that_found_a_board_and_ends_by_its_count) {
+  SimDevice& device = StartSim("COM5", {"--fault", "no-reply@final:2"});
+  std::string record = folder_ + "/record.jsonl";
+
+  CliProcess station(folder_, {SmallImage(), "COM5", "--repeat", "--record", record});
+  ASSERT_TRUE(station.AwaitOutput("Station: 2 programmed, 1 failed."));
+  KillSim(device);
+  // The board is gone: the station waits for the next one, and Ctrl-C ends it by its count.
+  ASSERT_TRUE(station.AwaitOutput("Unable to open COM port COM5"));
+  station.Signal(SIGINT);
+  CliResult ended = station.Wait();
+
+  EXPECT_EQ(ended.exitStatus, 1);
+  Lines stationLines;
+  for (const std::string& line : ended.out) {
+    if (StartsWith(line, "Station: ")) stationLines.push_back(line);
+  }
+  ASSERT_GE(stationLines.size(), 3u);
+  EXPECT_EQ(Lines(stationLines.begin(), stationLines.begin() + 3),
+            (Lines{"Station: 1 programmed, 0 failed.", "Station: 1 programmed, 1 failed.",
+                   "Station: 2 programmed, 1 failed."}));
+  // Every counted run left its record line; the runs that waited for a board left none.
+  EXPECT_EQ(RecordPorts(record).size(), stationLines.size());
+  EXPECT_EQ(std::count(ended.out.begin(), ended.out.end(), "Unable to open COM port COM5"), 1);
+}
+
+}  // namespace
