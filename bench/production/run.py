@@ -17,11 +17,10 @@ BATCHES = (1, 2, 4, 8)
 
 
 def batch_commands(bin_dir, hex_path, ports, options):
-    """The pentrel-cli processes that program one batch: one per port. Once pentrel-cli takes
-    several ports (`pentrel-cli [--fast] HEXFILE PORT PORT...`), this becomes
-    `return [cli + [hex_path] + ports]`."""
+    """The one pentrel-cli that programs a batch: with several ports it runs a child process per
+    port, whose CPU time counts as its own."""
     cli = [os.path.join(bin_dir, "pentrel-cli")] + options
-    return [cli + [hex_path, port] for port in ports]
+    return [cli + [hex_path] + ports]
 
 
 def run_batch(bin_dir, work, hex_path, count, options):
