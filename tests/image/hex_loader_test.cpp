@@ -72,7 +72,7 @@ TEST_F(LoadHexFileTest, refuses_a_file_with_the_message_of_its_first_fault) {
   std::string spaced = " " + Record(0, 0, {1});
   std::string whole = Record(0, 0x0000, Counting(4));
   std::string withNul = whole;
-  withNul[12] = '\0';
+  withNul[11] = '\0';  // in place of a 0 digit: read as one, the checksum would hold
   std::string longest = Record(0, 0x0100, Counting(44, 0x80));  // 99 characters
   std::string garbage(4096, '\0');
   std::mt19937 random(7);
@@ -104,6 +104,8 @@ TEST_F(LoadHexFileTest, refuses_a_file_with_the_message_of_its_first_fault) {
       {Lines({Upper(0x1D00), Record(0x05, 0, {0, 0})}),
        {u"Unknown opcode 0x05, line 1 in hex file.", kNotValidLine}, {}},
       {Lines({Upper(0x1D00), BadChecksum(Record(0x05, 0, {}))}), checksum1, {}},
+      {Lines({Upper(0x1D00), Record(0, 0, {1}), BadChecksum(kEndOfFile)}),
+       {u"Checksum error, line 2", kNotValidLine}, {}},
       // Nothing before the end-of-file record; only an empty record at the image's start.
       {Lines({kEndOfFile, Upper(0x1D00), Record(0, 0, {1})}), notValid, {}},
       {Lines({Upper(0x1D00), Record(0, 0x0000, {}), kEndOfFile}), notValid, {}},
