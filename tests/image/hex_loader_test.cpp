@@ -122,6 +122,7 @@ TEST_F(LoadHexFileTest, refuses_a_file_with_the_message_of_its_first_fault) {
       {Lines({Upper(0x1D00), withNul}), checksum1, {{0x1D000000, 0xFF}}},
       // Would add up to 0 if the missing checksum digits were read as zeros.
       {Lines({Upper(0x1D00), Record(0, 0, {0xFF}).substr(0, 11)}), checksum1, {}},
+      {Lines({Upper(0x1D00), Record(0, 0, {0x0F}).substr(0, 12)}), checksum1, {}},  // ...or the end
       // A line of 20,001 characters with its end counts as its 203 reads.
       {std::string(20000, 'x') + "\n" + Lines({Upper(0x1D00), Record(0x02, 0, {0, 0})}),
        {u"Unknown opcode 0x02, line 204 in hex file.", kNotValidLine}, {}},
