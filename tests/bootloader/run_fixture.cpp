@@ -59,10 +59,12 @@ LRESULT CALLBACK RecordingView(HWND, UINT message, WPARAM, LPARAM) {
     ReleaseMutex(MessageLog.lock);
     for (const std::string& line : fresh) {
       recording->log.push_back(line);
+      recording->events.push_back(line);
       if (lineHook) lineHook(line);
     }
   } else if (message == WM_PROGRESS_LINE) {
     recording->progress.push_back(Trimmed(MessageLog.progressLine));
+    recording->events.push_back("progress: " + recording->progress.back());
   } else if (message == WM_SHOW_SETUP) {
     recording->showSetupSent = true;
   }

@@ -215,6 +215,11 @@ TEST_F(RunTest, the_device_s_verdict_or_a_wrong_byte_is_reported_in_its_own_word
     EXPECT_EQ(run.RunLines().back(), c.line);
     EXPECT_EQ(run.lastStatus, c.lastStatus);
     EXPECT_TRUE(PortIsFree("COM1"));
+    if (c.line == verifyError) {  // the failing chunk's progress was shown before it was read
+      auto failed = std::find(run.events.begin(), run.events.end(), c.line);
+      ASSERT_NE(failed, run.events.begin());
+      EXPECT_EQ(failed[-1], "progress: Verifying firmware image: 99%");
+    }
     StopSim(devices_.back());
   }
 }
