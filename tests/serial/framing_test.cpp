@@ -1,5 +1,6 @@
-// Packet framing over a pseudo-terminal: frames byte for byte, reassembly across reads, resync on
-// 0x55, the checksum-error length, full buffers, silence and line failures.
+// Packet framing over a pseudo-terminal, and over scripted reads where the split into reads and
+// the empty reads are the point: frames byte for byte, reassembly across reads, resync on 0x55,
+// the checksum-error length, full buffers, silence counted read by read, and line failures.
 #include "serial/framing.h"
 #include "serial/port.h"
 #include "scripted_reads.h"
