@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "run_fixture.h"
 #include "scripted_reads.h"
+#include "platform/text.h"
 #include "settings/settings.h"
 
 namespace {
@@ -23,6 +25,25 @@ Lines Received(const Lines& trace) {
   for (const std::string& line : trace)
     if (StartsWith(line, "rx ")) received.push_back(line.substr(0, line.find(" at=")));
   return received;
+}
+
+// A port's line settings as another program might leave them: read, and first set when asked.
+struct PortSettings {
+  DCB state;
+  COMMTIMEOUTS timeouts;
+};
+PortSettings Settings(const std::string& comName, PortSettings* set = nullptr) {
+  std::u16string path = u"\\\\.\\" + std::u16string(comName.begin(), comName.end());
+  HANDLE port = CreateFileW(Win32Text(path.c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(port, INVALID_HANDLE_VALUE) << comName;
+  PortSettings now{};
+  if (set != nullptr) {
+    EXPECT_TRUE(SetCommState(port, &set->state) && SetCommTimeouts(port, &set->timeouts));
+  }
+  EXPECT_TRUE(GetCommState(port, &now.state) && GetCommTimeouts(port, &now.timeouts));
+  CloseHandle(port);
+  return now;
 }
 
 size_t Queries(const Lines& trace) {
@@ -75,6 +96,10 @@ TEST_F(RunTest, probing_skips_another_device_id_and_finds_one_that_needs_its_res
   std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(100, 2)));
   StartSim("COM1", {"--device-id", "0x0E"});
   StartSim("COM5", {"--answer-after", "4"});  // silent through the four attempts before the prompt
+  PortSettings before = Settings("COM5");
+  before.state.BaudRate = 9600;
+  before.timeouts = {5, 6, 7, 8, 9};
+  Settings("COM5", &before);
 
   RunOutcome run = Run(hex, "probe all");
 
@@ -86,7 +111,9 @@ TEST_F(RunTest, probing_skips_another_device_id_and_finds_one_that_needs_its_res
                                  "Verifying firmware image: 100%", ""}));
   EXPECT_EQ(run.lastStatus, kSuccess);
   EXPECT_TRUE(PortIsFree("COM1"));
-  EXPECT_TRUE(PortIsFree("COM5"));
+  PortSettings after = Settings("COM5");  // the device's port is given back as it was found
+  EXPECT_EQ(after.state.BaudRate, 9600u);
+  EXPECT_EQ(memcmp(&after.timeouts, &before.timeouts, sizeof before.timeouts), 0);
 }
 
 TEST_F(RunTest, a_named_port_asks_for_the_reset_button_only_after_four_silent_attempts) {
@@ -166,6 +193,10 @@ TEST_F(RunTest, each_reply_is_awaited_for_exactly_its_number_of_read_periods) {
     if (c.code == 0x09) {
       EXPECT_EQ(run.RunLines(), (Lines{"", "MELOR not detected"}));
       EXPECT_EQ(ReadsMade(), 300) << "one read for each of the 300 attempts";
+      HoldReplies(c.code, c.empties);  // probing every port gives up the same way
+      RunOutcome probe = Run(hex, "probe all");
+      EXPECT_EQ(probe.RunLines(), (Lines{"", "MELOR not detected"}));
+      EXPECT_EQ(probe.lastStatus, c.lastStatus);
     }
     EXPECT_TRUE(PortIsFree("COM3"));
     StopSim(device);
