@@ -11,11 +11,17 @@ else()
 endif()
 include(GoogleTest)
 
-# pentrel_test(NAME SOURCES... LIBS ...): one test executable, each of its tests registered with ctest.
+# pentrel_test(NAME SOURCES... LIBS ... PROPERTIES ...): one test executable, each of its tests
+# registered with ctest and labelled with its folder's name (image, serial, bootloader, ...), so
+# that `ctest -L serial` runs the tests of one subsystem.
 function(pentrel_test name)
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  set_property(DIRECTORY APPEND PROPERTY LABELS ${folder})
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gtest)
+  # The fixtures and seams every suite may share.
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   if(NOT WIN32)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${T_PROPERTIES})
   endif()

@@ -2,6 +2,7 @@
 // setup dialog and no clean-up of its port, which the ending process gives back.
 #include <gtest/gtest.h>
 
+#include "log/message_log.h"
 #include "run_fixture.h"
 #include "settings/settings.h"
 
@@ -15,6 +16,7 @@ using Lines = std::vector<std::string>;
 TEST_F(RunTest, closing_the_program_during_detection_ends_the_thread_without_another_line) {
   std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(64, 10)));
   StartSim("COM1", {"--answer-after", "1000"});
+  SetLastStatus(u"Last Status: an earlier run's");
 
   RunOutcome run = Run(hex, "COM1", [logged = 0](const std::string& line) mutable {
     // The blank line before the reset prompt, after the 14 that clear the log: detection is
@@ -26,6 +28,7 @@ TEST_F(RunTest, closing_the_program_during_detection_ends_the_thread_without_ano
   EXPECT_FALSE(run.showSetupSent);
   Lines lines = run.RunLines();
   EXPECT_EQ(lines, (Lines{""}));
+  EXPECT_EQ(run.lastStatus, "");  // cleared when the run began
 }
 
 TEST_F(RunTest, closing_the_program_before_finalizing_ends_the_thread_without_finalizing) {

@@ -16,6 +16,7 @@ Bytes Built(int length, const uint8_t* command) { return Bytes(command, command 
 
 TEST(Commands, carry_code_word_count_and_flash_address_and_a_blank_chunk_travels_without_data) {
   uint8_t command[kMaxCommandSize];
+  memset(command, 0xAA, sizeof command);  // no byte of a command is left as it was
   EXPECT_EQ(Built(BuildQueryCommand(command), command), (Bytes{0x09, 0x00, 0x00}));
   EXPECT_EQ(Built(BuildReadCommand(command, 0x400, 276), command),
             (Bytes{0x01, 0x00, 69, 0x00, 0x00, 0x04, 0x00, 0x9D}));
@@ -38,9 +39,17 @@ TEST(CopyImageChunk, gives_erased_bytes_past_the_image_instead_of_reading_beyond
   memset(FirmwareImage.bytes, 0xFF, kImageSize);
   for (uint32_t i = 0; i < 4; i++) FirmwareImage.bytes[kImageSize - 4 + i] = static_cast<uint8_t>(i);
   FirmwareImage.highestEnd = 0x12345678;  // the field right after the bytes
-  uint8_t chunk[8];
-  CopyImageChunk(chunk, kImageSize - 4, 8);
-  EXPECT_EQ(Bytes(chunk, chunk + 8), (Bytes{0, 1, 2, 3, 0xFF, 0xFF, 0xFF, 0xFF}));
+  const struct {
+    uint32_t offset;
+    Bytes bytes;
+  } cases[] = {{kImageSize - 4, {0, 1, 2, 3, 0xFF, 0xFF}},
+               {kImageSize - 1, {3, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+               {kImageSize, Bytes(6, 0xFF)}};
+  for (const auto& c : cases) {
+    uint8_t chunk[6] = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
+    CopyImageChunk(chunk, c.offset, 6);
+    EXPECT_EQ(Bytes(chunk, chunk + 6), c.bytes) << c.offset;
+  }
 }
 
 TEST(Replies, are_taken_only_as_the_device_gives_them) {
@@ -48,11 +57,19 @@ TEST(Replies, are_taken_only_as_the_device_gives_them) {
   QueryReply parsed{};
   ASSERT_TRUE(IsQueryReply(good.data(), 12, &parsed));
   EXPECT_EQ(parsed.flashSize, 0x80000u);
+  Bytes large = good;
+  large[2] = 0x00, large[3] = 0x01;
+  ASSERT_TRUE(IsQueryReply(large.data(), 12, &parsed));
+  EXPECT_EQ(parsed.flashSize, 0x1000000u);
   EXPECT_EQ(parsed.major * 10 + parsed.minor, 12);
-  Bytes oddSize = good, longer = good;
-  oddSize[1] = 0x10;
+  // A flash size that is not a whole number of 64 KiB pages is no reply of this device.
+  for (int at : {0, 1}) {
+    Bytes oddSize = good;
+    oddSize[at] = 0x10;
+    EXPECT_FALSE(IsQueryReply(oddSize.data(), 12, &parsed)) << at;
+  }
+  Bytes longer = good;
   longer.push_back(0);
-  EXPECT_FALSE(IsQueryReply(oddSize.data(), 12, &parsed));
   EXPECT_FALSE(IsQueryReply(good.data(), 11, &parsed));
   EXPECT_FALSE(IsQueryReply(longer.data(), 13, &parsed));
   EXPECT_FALSE(IsQueryReply(good.data(), -1, &parsed));

@@ -9,14 +9,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <random>
-#include <sstream>
 
 #include "bootloader/program_thread.h"
+#include "hex_records.h"
 #include "log/message_log.h"
 #include "platform/text.h"
 #include "platform/view_window.h"
@@ -59,10 +60,12 @@ LRESULT CALLBACK RecordingView(HWND, UINT message, WPARAM, LPARAM) {
     ReleaseMutex(MessageLog.lock);
     for (const std::string& line : fresh) {
       recording->log.push_back(line);
+      recording->events.push_back(line);
       if (lineHook) lineHook(line);
     }
   } else if (message == WM_PROGRESS_LINE) {
     recording->progress.push_back(Trimmed(MessageLog.progressLine));
+    recording->events.push_back("progress: " + recording->progress.back());
   } else if (message == WM_SHOW_SETUP) {
     recording->showSetupSent = true;
   }
@@ -95,31 +98,15 @@ std::vector<std::string> RunOutcome::RunLines() const {
 }
 
 std::string HexFileFor(const Bytes& data, uint32_t offset) {
-  std::ostringstream hex;
-  char record[80];
+  std::string hex;
   uint32_t upper = 0xFFFFFFFF;
   for (size_t at = 0; at < data.size(); at += 16) {
     uint32_t address = 0x1D000000 + offset + static_cast<uint32_t>(at);
-    if (address >> 16 != upper) {
-      upper = address >> 16;
-      uint8_t sum = static_cast<uint8_t>(0x02 + 0x04 + (upper >> 8) + (upper & 0xFF));
-      snprintf(record, sizeof record, ":02000004%04X%02X\n", upper, (0x100 - sum) & 0xFF);
-      hex << record;
-    }
-    size_t n = data.size() - at < 16 ? data.size() - at : 16;
-    uint8_t sum = static_cast<uint8_t>(n + ((address >> 8) & 0xFF) + (address & 0xFF));
-    snprintf(record, sizeof record, ":%02zX%04X00", n, address & 0xFFFF);
-    hex << record;
-    for (size_t i = 0; i < n; i++) {
-      snprintf(record, sizeof record, "%02X", data[at + i]);
-      hex << record;
-      sum = static_cast<uint8_t>(sum + data[at + i]);
-    }
-    snprintf(record, sizeof record, "%02X\n", (0x100 - sum) & 0xFF);
-    hex << record;
+    if (address >> 16 != upper) hex += Upper(static_cast<uint16_t>(upper = address >> 16)) + "\n";
+    Bytes record(data.begin() + at, data.begin() + std::min(data.size(), at + 16));
+    hex += Record(0x00, static_cast<uint16_t>(address), record) + "\n";
   }
-  hex << ":00000001FF\n";
-  return hex.str();
+  return hex + kEndOfFile + "\n";
 }
 
 Bytes PseudoRandomBytes(size_t count, uint32_t seed) {

@@ -34,6 +34,7 @@ struct SimDevice {
 struct RunOutcome {
   std::vector<std::string> log;       // every line, trailing padding removed (blank lines as "")
   std::vector<std::string> progress;  // every progress text, padding removed
+  std::vector<std::string> events;    // both in the order they came, progress as "progress: TEXT"
   std::string lastStatus;
   bool showSetupSent = false;
   uint32_t threadExitCode = 0;

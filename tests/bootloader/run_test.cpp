@@ -2,14 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "run_fixture.h"
+#include "scripted_reads.h"
+#include "platform/text.h"
 #include "settings/settings.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
 const std::string kSuccess = "Last Status: MELOR successfully programmed.";
+const std::string kPrompt = "<<< Press the MELOR reset button now >>>";
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.rfind(prefix, 0) == 0;
@@ -21,6 +25,25 @@ Lines Received(const Lines& trace) {
   for (const std::string& line : trace)
     if (StartsWith(line, "rx ")) received.push_back(line.substr(0, line.find(" at=")));
   return received;
+}
+
+// A port's line settings as another program might leave them: read, and first set when asked.
+struct PortSettings {
+  DCB state;
+  COMMTIMEOUTS timeouts;
+};
+PortSettings Settings(const std::string& comName, PortSettings* set = nullptr) {
+  std::u16string path = u"\\\\.\\" + std::u16string(comName.begin(), comName.end());
+  HANDLE port = CreateFileW(Win32Text(path.c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(port, INVALID_HANDLE_VALUE) << comName;
+  PortSettings now{};
+  if (set != nullptr) {
+    EXPECT_TRUE(SetCommState(port, &set->state) && SetCommTimeouts(port, &set->timeouts));
+  }
+  EXPECT_TRUE(GetCommState(port, &now.state) && GetCommTimeouts(port, &now.timeouts));
+  CloseHandle(port);
+  return now;
 }
 
 size_t Queries(const Lines& trace) {
@@ -72,7 +95,11 @@ TEST_F(RunTest, a_device_that_answers_at_once_is_programmed_and_the_log_tells_ea
 TEST_F(RunTest, probing_skips_another_device_id_and_finds_one_that_needs_its_reset_button) {
   std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(100, 2)));
   StartSim("COM1", {"--device-id", "0x0E"});
-  StartSim("COM5", {"--answer-after", "6"});
+  StartSim("COM5", {"--answer-after", "4"});  // silent through the four attempts before the prompt
+  PortSettings before = Settings("COM5");
+  before.state.BaudRate = 9600;
+  before.timeouts = {5, 6, 7, 8, 9};
+  Settings("COM5", &before);
 
   RunOutcome run = Run(hex, "probe all");
 
@@ -80,11 +107,25 @@ TEST_F(RunTest, probing_skips_another_device_id_and_finds_one_that_needs_its_res
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0], "");  // the single space before the device is found
   EXPECT_EQ(lines[1], "Found MELOR device on COM5");
-  EXPECT_TRUE(std::count(run.progress.begin(), run.progress.end(),
-                         "<<< Press the MELOR reset button now >>>"));
+  EXPECT_EQ(run.progress, (Lines{"", kPrompt, "", "Sending firmware image: 100%", "",
+                                 "Verifying firmware image: 100%", ""}));
   EXPECT_EQ(run.lastStatus, kSuccess);
   EXPECT_TRUE(PortIsFree("COM1"));
-  EXPECT_TRUE(PortIsFree("COM5"));
+  PortSettings after = Settings("COM5");  // the device's port is given back as it was found
+  EXPECT_EQ(after.state.BaudRate, 9600u);
+  EXPECT_EQ(memcmp(&after.timeouts, &before.timeouts, sizeof before.timeouts), 0);
+}
+
+TEST_F(RunTest, a_named_port_asks_for_the_reset_button_only_after_four_silent_attempts) {
+  std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(64, 3)));
+  for (int silent : {3, 4}) {
+    SimDevice& device = StartSim("COM2", {"--answer-after", std::to_string(silent)});
+    RunOutcome run = Run(hex, "COM2");
+    EXPECT_EQ(run.lastStatus, kSuccess);
+    EXPECT_EQ(std::count(run.progress.begin(), run.progress.end(), kPrompt), silent == 4) << silent;
+    EXPECT_EQ(run.RunLines().at(0), silent == 4 ? "" : "Found MELOR device on COM2");
+    StopSim(device);
+  }
 }
 
 TEST_F(RunTest, file_errors_end_the_run_before_any_port_is_touched) {
@@ -121,40 +162,86 @@ TEST_F(RunTest, a_named_port_that_is_absent_or_no_ports_at_all_end_in_not_found)
                                       "MELOR not detected"}));
   EXPECT_EQ(absent.lastStatus, "Last Status: Unable to open COM port.");
 
+  // Only "probe all" itself probes: in other letters it is a port's name.
+  EXPECT_EQ(Run(hex, "Probe All").RunLines().at(0), "Unable to open Probe All (2)");
+
   RunOutcome none = Run(hex, "probe all");
   EXPECT_EQ(none.RunLines(), (Lines{"No available COM ports detected"}));
   EXPECT_EQ(none.lastStatus, "Last Status: MELOR not found");
   EXPECT_EQ(none.progress, (Lines{"", ""}));  // no reset prompt without a port
 }
 
-TEST_F(RunTest, a_silent_device_is_given_up_after_300_attempts) {
-  std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(64, 5)));
-  SimDevice& device = StartSim("COM3", {"--answer-after", "1000"});
-
-  RunOutcome run = Run(hex, "COM3");
-
-  EXPECT_EQ(run.RunLines(), (Lines{"", "MELOR not detected"}));
-  EXPECT_EQ(run.lastStatus, "Last Status: MELOR not found");
-  EXPECT_EQ(run.progress.back(), "");
-  EXPECT_TRUE(PortIsFree("COM3"));
-  EXPECT_EQ(Queries(TraceOf(device)), 300u);
+// Each reply is awaited for exactly its number of empty reads, one read period each (query 0,
+// program 10, read 1, final 10, close 0): a reply held back that many is taken, one more is not.
+TEST_F(RunTest, each_reply_is_awaited_for_exactly_its_number_of_read_periods) {
+  std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(1000, 8)));
+  const std::string kFinalInvalid = "Last Status: Unexpected response from MELOR";
+  struct Case {
+    uint8_t code;
+    int empties;
+    std::string lastStatus, lastProgress;  // the progress shows the chunk that failed
+  } cases[] = {
+      {0x02, 10, kSuccess, ""},
+      {0x02, 11, "Last Status: Timeout error waiting for program response.",
+       "Sending firmware image: 50%"},
+      {0x01, 1, kSuccess, ""},
+      {0x01, 2, "Last Status: Timeout error waiting for response to read.",
+       "Verifying firmware image: 50%"},
+      {0x08, 10, kSuccess, ""},
+      {0x08, 11, kFinalInvalid, ""},
+      {0x09, 1, "Last Status: MELOR not found", ""},
+  };
+  for (const Case& c : cases) {
+    SimDevice& device = StartSim("COM3");
+    ScriptReads({}, false);
+    HoldReplies(c.code, c.empties);
+    RunOutcome run = Run(hex, "COM3");
+    std::string what = std::to_string(c.code) + " held " + std::to_string(c.empties);
+    EXPECT_EQ(run.lastStatus, c.lastStatus) << what;
+    EXPECT_EQ(run.progress.back(), c.lastProgress) << what;
+    if (c.lastStatus == kSuccess) {
+      EXPECT_EQ(ReadsSinceLastWrite(), 1) << "the close command waits one read";
+    } else if (c.lastStatus == kFinalInvalid) {
+      EXPECT_EQ(run.RunLines().back(), "Invalid response to verify command 0 -1");
+    }
+    if (c.code == 0x09) {
+      EXPECT_EQ(run.RunLines(), (Lines{"", "MELOR not detected"}));
+      EXPECT_EQ(ReadsMade(), 300) << "one read for each of the 300 attempts";
+      ScriptReads({}, false);  // probing every port gives up the same way
+      HoldReplies(c.code, c.empties);
+      RunOutcome probe = Run(hex, "probe all");
+      EXPECT_EQ(probe.RunLines(), (Lines{"", "MELOR not detected"}));
+      EXPECT_EQ(probe.lastStatus, c.lastStatus);
+      EXPECT_EQ(ReadsMade(), 300);
+    }
+    EXPECT_TRUE(PortIsFree("COM3"));
+    StopSim(device);
+  }
+  ScriptReads({}, false);
 }
 
 TEST_F(RunTest, the_image_may_fill_the_flash_but_not_exceed_it) {
   // Flash of 64 KiB: data ending 4 bytes short of it gives an image length of exactly 64 KiB.
   std::string fits = WriteFile("fits.hex", HexFileFor(PseudoRandomBytes(0x10000 - 4, 6)));
   std::string over = WriteFile("over.hex", HexFileFor(PseudoRandomBytes(0x10000, 7)));
-  StartSim("COM2", {"--flash-size", "0x10000"});
+  SimDevice& device = StartSim("COM2", {"--flash-size", "0x10000"});
 
   RunOutcome tooLarge = Run(over, "COM2");
   EXPECT_EQ(tooLarge.RunLines().back(), "Firmware image is larger than MELOR flash size");
   EXPECT_EQ(tooLarge.lastStatus, "Last Status: file too large");
   EXPECT_TRUE(PortIsFree("COM2"));
-  EXPECT_EQ(Run(fits, "COM2").lastStatus, kSuccess);
+  // The image that fits goes on to its first chunk, which the vanished device never gets.
+  RunOutcome fitting = Run(fits, "COM2", [&](const std::string& line) {
+    if (StartsWith(line, "bootloader v")) KillSim(device);
+  });
+  EXPECT_EQ(fitting.lastStatus, "Last Status: COM error sending data.");
 }
 
 TEST_F(RunTest, the_device_s_verdict_or_a_wrong_byte_is_reported_in_its_own_words) {
+  // The second chunk is erased, so it goes as a blank program command; it is read back and
+  // compared all the same.
   Bytes image = PseudoRandomBytes(1024, 23);
+  std::fill(image.begin() + 512, image.end(), 0xFF);
   std::string hex = WriteFile("image.hex", HexFileFor(image));
   // The device flips the lowest bit of the last byte of the second chunk, index 0x1ff.
   char verifyError[64];
@@ -175,6 +262,11 @@ TEST_F(RunTest, the_device_s_verdict_or_a_wrong_byte_is_reported_in_its_own_word
     EXPECT_EQ(run.RunLines().back(), c.line);
     EXPECT_EQ(run.lastStatus, c.lastStatus);
     EXPECT_TRUE(PortIsFree("COM1"));
+    if (c.line == verifyError) {  // the failing chunk's progress was shown before it was read
+      auto failed = std::find(run.events.begin(), run.events.end(), c.line);
+      ASSERT_NE(failed, run.events.begin());
+      EXPECT_EQ(failed[-1], "progress: Verifying firmware image: 99%");
+    }
     StopSim(devices_.back());
   }
 }

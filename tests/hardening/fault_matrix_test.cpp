@@ -1,6 +1,6 @@
 // Whatever the device does, pentrel-cli says so in words and gives the port back, and only a
 // device that holds the image is ever called programmed: every fault melor-sim injects, aimed
-// at the first, a middle and the last chunk of the write and the verify loop, and at the final
+// at the first and the last chunk of the write and the verify loop, and at the final
 // command.
 #include <gtest/gtest.h>
 #include <termios.h>
@@ -54,8 +54,9 @@ std::vector<FaultCase> Matrix() {
       {"hang-up", kWriteFails, kReadFails, false},   {"cut-off", kWriteFails, kReadFails, false},
   };
   std::vector<FaultCase> cases;
-  // The image is 5 chunks of 512 bytes: 1 is the first, 3 a middle one and 5 the last.
-  for (const char* at : {"1", "3", "5"}) {
+  // The image is 5 chunks of 512 bytes. A fault at a middle chunk takes the first one's path: a
+  // chunk follows it.
+  for (const char* at : {"1", "5"}) {
     for (const auto& k : kinds) {
       if (!k.program.lastStatus.empty())
         cases.push_back({{"--fault", std::string(k.kind) + "@program:" + at}, k.program, k.stays});

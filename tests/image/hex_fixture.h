@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "hex_records.h"
 #include "image/firmware_image.h"
 #include "log/message_log.h"
 #include "platform/text.h"
@@ -20,37 +21,6 @@
 using Logs = std::vector<std::u16string>;
 inline const char16_t kNotValidLine[] = u"The input file is not a valid hex file.";
 inline const char16_t kNotValidStatus[] = u"Last Status: Input file is not a valid hex file.";
-
-// One record with a correct checksum, e.g. Record(0x04, 0, {0x1D, 0x00}) is ":020000041D00DD".
-inline std::string Record(uint8_t type, uint16_t address, const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> bytes = {static_cast<uint8_t>(data.size()),
-                                static_cast<uint8_t>(address >> 8),
-                                static_cast<uint8_t>(address), type};
-  bytes.insert(bytes.end(), data.begin(), data.end());
-  uint8_t sum = 0;
-  for (uint8_t b : bytes) sum = static_cast<uint8_t>(sum - b);
-  bytes.push_back(sum);
-  std::string text = ":";
-  char digits[3];
-  for (uint8_t b : bytes) text += (std::snprintf(digits, sizeof digits, "%02X", b), digits);
-  return text;
-}
-// The same record with its checksum off.
-inline std::string BadChecksum(std::string record) {
-  record.back() = record.back() == '0' ? '1' : '0';
-  return record;
-}
-// The type 04 record that sets the upper address.
-inline std::string Upper(uint16_t upper) {
-  return Record(0x04, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)});
-}
-inline const std::string kEndOfFile = ":00000001FF";
-// Records joined with the line end, which also ends the last one.
-inline std::string Lines(const std::vector<std::string>& records, const std::string& end = "\n") {
-  std::string text;
-  for (const std::string& record : records) text += record + end;
-  return text;
-}
 
 class HexFileTest : public ::testing::Test {
  protected:

@@ -75,7 +75,7 @@ TEST_F(LoadHexFileTest, refuses_a_file_with_the_message_of_its_first_fault) {
   std::string spaced = " " + Record(0, 0, {1});
   std::string whole = Record(0, 0x0000, Counting(4));
   std::string withNul = whole;
-  withNul[12] = '\0';
+  withNul[11] = '\0';  // in place of a 0 digit: read as one, the checksum would hold
   std::string longest = Record(0, 0x0100, Counting(44, 0x80));  // 99 characters
   std::string garbage(4096, '\0');
   std::mt19937 random(7);
@@ -107,6 +107,8 @@ TEST_F(LoadHexFileTest, refuses_a_file_with_the_message_of_its_first_fault) {
       {Lines({Upper(0x1D00), Record(0x05, 0, {0, 0})}),
        {u"Unknown opcode 0x05, line 1 in hex file.", kNotValidLine}, {}},
       {Lines({Upper(0x1D00), BadChecksum(Record(0x05, 0, {}))}), checksum1, {}},
+      {Lines({Upper(0x1D00), Record(0, 0, {1}), BadChecksum(kEndOfFile)}),
+       {u"Checksum error, line 2", kNotValidLine}, {}},
       // Nothing before the end-of-file record.
       {Lines({kEndOfFile, Upper(0x1D00), Record(0, 0, {1})}), notValid, {}},
       // The longest record's line end comes as a read of its own, still on its line.
@@ -122,6 +124,7 @@ TEST_F(LoadHexFileTest, refuses_a_file_with_the_message_of_its_first_fault) {
       {Lines({Upper(0x1D00), withNul}), checksum1, {{0x1D000000, 0xFF}}},
       // Would add up to 0 if the missing checksum digits were read as zeros.
       {Lines({Upper(0x1D00), Record(0, 0, {0xFF}).substr(0, 11)}), checksum1, {}},
+      {Lines({Upper(0x1D00), Record(0, 0, {0x0F}).substr(0, 12)}), checksum1, {}},  // ...or the end
       // A line of 20,001 characters with its end counts as its 203 reads.
       {std::string(20000, 'x') + "\n" + Lines({Upper(0x1D00), Record(0x02, 0, {0, 0})}),
        {u"Unknown opcode 0x02, line 204 in hex file.", kNotValidLine}, {}},

@@ -1,9 +1,9 @@
-// Packet framing over a pseudo-terminal: frames byte for byte, reassembly across reads, resync on
-// 0x55, the checksum-error length, full buffers, silence and line failures.
-#include <atomic>
-
+// Packet framing over a pseudo-terminal, and over scripted reads where the split into reads and
+// the empty reads are the point: frames byte for byte, reassembly across reads, resync on 0x55,
+// the checksum-error length, full buffers, silence counted read by read, and line failures.
 #include "serial/framing.h"
 #include "serial/port.h"
+#include "scripted_reads.h"
 #include "serial_fixture.h"
 
 namespace {
@@ -15,11 +15,6 @@ Bytes Join(std::initializer_list<Bytes> parts) {
   Bytes all;
   for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
   return all;
-}
-
-double MillisecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-      .count();
 }
 
 struct Reply {
@@ -40,7 +35,10 @@ class FramingTest : public SerialTest {
   HANDLE port = INVALID_HANDLE_VALUE;
 
   void SetUp() override { ASSERT_NE(port = OpenPort(u"COM5", nullptr, nullptr), INVALID_HANDLE_VALUE); }
-  void TearDown() override { RestorePort(port, nullptr, nullptr); }
+  void TearDown() override {
+    ScriptReads({}, false);
+    RestorePort(port, nullptr, nullptr);
+  }
 
   Reply Receive(uint32_t retries) {
     Reply reply{};
@@ -151,21 +149,12 @@ TEST_F(FramingTest, ReceivePacket_unwraps_resyncs_and_ends_frames_as_the_line_ha
 }
 
 TEST_F(FramingTest, ReceivePacket_reassembles_a_frame_split_anywhere_across_reads) {
-  // Each read returns as soon as it has any byte (waiting up to a second for the first), so a
-  // piece sent after the near end has drained the previous one comes in a read of its own.
-  COMMTIMEOUTS timeouts{0xFFFFFFFFu, 0xFFFFFFFFu, 1000, 1, 10};
-  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
   // Escapes in the payload and in the checksum (0x05), so that splits fall between an escape and
   // its byte as well as anywhere else.
   const Bytes frame = Join({kPreamble, {0x05, 0x04, 0x05, 0x55, 0xA2, 0x05, 0x05, 0x04}});
   for (size_t cut = 1; cut < frame.size(); cut++) {
-    std::thread farEnd([&] {
-      line.Send(Bytes(frame.begin(), frame.begin() + cut));
-      line.AwaitDrained();
-      line.Send(Bytes(frame.begin() + cut, frame.end()));
-    });
+    ScriptReads({Bytes(frame.begin(), frame.begin() + cut), Bytes(frame.begin() + cut, frame.end())});
     EXPECT_EQ(Receive(0), (Reply{0, 3, {0x04, 0x55, 0xA2}})) << "cut at " << cut;
-    farEnd.join();
   }
   EXPECT_TRUE(log.Lines().empty());
 }
@@ -179,27 +168,21 @@ TEST_F(FramingTest, ReceivePacket_keeps_2048_bytes_and_refuses_a_longer_run) {
   EXPECT_EQ(log.Lines(), Lines{u"rx overrun: more than 2048 bytes without a frame end"});
 }
 
-TEST_F(FramingTest, ReceivePacket_counts_only_empty_reads_against_retries) {
-  // Each empty read lasts the 100 ms of the read time-outs; bounds only against early returns
-  // and hangs.
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Receive(0), (Reply{1, 0, {}}));
-  EXPECT_GE(MillisecondsSince(start), 95);
-  start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Receive(3), (Reply{1, 0, {}}));
-  EXPECT_GE(MillisecondsSince(start), 4 * 95);
-  EXPECT_LT(MillisecondsSince(start), 10000);
+TEST_F(FramingTest, ReceivePacket_tolerates_exactly_retries_empty_reads_wherever_they_fall) {
+  // Each empty read is one read period that passed with nothing; reads that bring bytes, even
+  // bytes of no frame, do not count.
+  for (uint32_t retries : {0u, 1u, 10u}) {
+    std::vector<Bytes> pieces(retries, Bytes{});
+    pieces.insert(pieces.begin() + retries / 2, {0x11, 0x55, 0x55});
+    pieces.push_back(Bytes(kGoodFrame.begin() + 2, kGoodFrame.end()));
+    ScriptReads(pieces);
+    EXPECT_EQ(Receive(retries), (Reply{0, 3, {0x09, 0x00, 0x00}})) << retries;
+    pieces.insert(pieces.begin(), Bytes{});
+    ScriptReads(pieces);
+    EXPECT_EQ(Receive(retries), (Reply{1, 0, {}})) << retries;
+    EXPECT_EQ(ReadsMade(), static_cast<int>(retries) + (retries > 0 ? 2 : 1)) << retries;
+  }
   EXPECT_TRUE(log.Lines().empty());  // silence is the caller's to word
-
-  // A byte every 20 ms keeps every read busy for 400 ms; with no empty read allowed, the call
-  // still ends with the frame that follows.
-  std::thread farEnd([&] {
-    for (int i = 0; i < 20; i++, std::this_thread::sleep_for(std::chrono::milliseconds(20)))
-      line.Send({0x11});
-    line.Send(kGoodFrame);
-  });
-  EXPECT_EQ(Receive(0), (Reply{0, 3, {0x09, 0x00, 0x00}}));
-  farEnd.join();
 }
 
 }  // namespace

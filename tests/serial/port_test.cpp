@@ -39,7 +39,7 @@ TEST_F(OpenPortTest, applies_the_bootloader_line_settings_and_RestorePort_puts_b
   before.BaudRate = 9600, before.ByteSize = 7, before.Parity = EVENPARITY;
   before.StopBits = TWOSTOPBITS, before.fOutX = 1, before.fInX = 1, before.fOutxDsrFlow = 1;
   before.fDtrControl = DTR_CONTROL_HANDSHAKE, before.fRtsControl = RTS_CONTROL_TOGGLE;
-  before.fNull = 1, before.fAbortOnError = 1, before.fTXContinueOnXoff = 0;
+  before.fNull = 1, before.fAbortOnError = 1, before.fTXContinueOnXoff = 0, before.fParity = 1;
   before.fDummy2 = 0x1ABCD, before.wReserved = 0x1234, before.wReserved1 = 0x5678;
   before.XonLim = 100, before.XoffLim = 200, before.XonChar = 0x21, before.XoffChar = 0x23;
   before.ErrorChar = 0x3F, before.EofChar = 0x1A, before.EvtChar = 0x0A;

@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "log_capture.h"
@@ -72,12 +71,6 @@ struct PtyPair {
     int count = 0;
     ioctl(slave, FIONREAD, &count);
     return count;
-  }
-  // Waits (at most 10 s) until the near end has read everything sent to it.
-  void AwaitDrained() const {
-    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (Waiting() > 0 && std::chrono::steady_clock::now() < limit)
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   void HangUp() {
     if (master >= 0) close(master);
