@@ -10,7 +10,7 @@
 #include "log/format.h"
 
 const char kHelpText[] =
-    "usage: pentrel-cli [COMMAND] FILE [PORT...] [OPTIONS]\n"
+    "Usage: pentrel-cli [COMMAND] FILE [PORT...] [OPTIONS]\n\n"
     "Writes, checks and reads the flash of MELOR devices through their serial bootloader.\n"
     "\n"
     "Commands:\n"

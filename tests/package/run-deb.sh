@@ -24,7 +24,7 @@ for file in usr/bin/pentrel-cli usr/bin/melor-sim usr/share/man/man1/pentrel-cli
     usr/share/doc/pentrel/README.md usr/share/doc/pentrel/LICENSE; do
   [ -s "$root/$file" ] || fail "$file is missing from $(basename "$deb")"
 done
-zcat "$root/usr/share/man/man1/pentrel-cli.1.gz" | grep -q -- '--fast' ||
+zcat "$root/usr/share/man/man1/pentrel-cli.1.gz" | grep -q -F -- '\-\-fast' ||
   fail "the man page does not hold pentrel-cli's options"
 if grep -l -F "$PWD" "$root/usr/bin/pentrel-cli" "$root/usr/bin/melor-sim"; then
   fail "a program names the source or build tree"

@@ -33,8 +33,12 @@ init_prefix() {
 }
 
 # Maps a device path (a melor-sim pty) to a COM port name in the prefix: map_com_port COM5 /dev/pts/3
+# Wine's mount manager brings dosdevices/comN up to date with the registry only when its next
+# session starts, and programs started at once may open the port before it has; the link is set
+# here too, so no program can find the previous test's device behind the name.
 map_com_port() {
   wine reg add 'HKLM\Software\Wine\Ports' /v "$1" /d "$2" /f >/dev/null 2>&1
+  ln -sfn "$2" "$WINEPREFIX/dosdevices/${1,,}"
   wineserver -k
   wineserver -w 2>/dev/null || true
 }
