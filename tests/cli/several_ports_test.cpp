@@ -36,8 +36,7 @@ TEST_F(SeveralPortsTest, each_port_runs_in_its_own_child_with_prefixed_lines_and
   StartSim("COM7", {"--final", "E"});
   std::string record = folder_ + "/record.jsonl";
 
-  CliResult programmed =
-      Cli({SmallImage(), "COM7", "COM5", "--record", record});
+  CliResult programmed = Cli({SmallImage(), "COM7", "COM5", "--record", record});
   CliResult verified = Cli({"verify", SmallImage(), "COM5", "COM7", "--json"});
 
   EXPECT_EQ(programmed.exitStatus, 1);
