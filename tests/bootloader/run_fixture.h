@@ -1,6 +1,6 @@
 // A programming run in the test process, against melor-sim devices mapped as COM ports in a
 // DOS-device folder of the test's own: the same worker thread the programs start, with a view
-// that records every log line and progress text.
+// that records every log line and progress text; or pentrel-cli as a process of its own.
 #pragma once
 
 #include <gtest/gtest.h>
