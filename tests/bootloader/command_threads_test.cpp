@@ -10,18 +10,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// The kinds of command the device received, in order ("query", "program", ...).
-Lines CommandsReceived(const Lines& trace) {
-  Lines kinds;
-  for (const std::string& line : trace) {
-    size_t at = line.find(" cmd=");
-    if (line.rfind("rx ", 0) == 0 && at != std::string::npos) {
-      kinds.push_back(line.substr(at + 5, line.find(' ', at + 5) - at - 5));
-    }
-  }
-  return kinds;
-}
-
 struct Chunk {
   uint32_t offset;
   Bytes bytes;
@@ -41,14 +29,6 @@ bool Finish(uint32_t length) {
 
 class CommandThreadTest : public RunTest {
  protected:
-  // A device holding image from offset 0, programmed by a run.
-  SimDevice& ProgrammedDevice(const Bytes& image, const std::vector<std::string>& options = {}) {
-    SimDevice& device = StartSim("COM3", options);
-    EXPECT_EQ(Run(WriteFile("image.hex", HexFileFor(image)), "COM3").lastStatus,
-              "Last Status: MELOR successfully programmed.");
-    return device;
-  }
-
   RunOutcome Read(uint32_t length) {
     chunks.clear();
     finishedLength = 0;

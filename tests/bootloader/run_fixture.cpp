@@ -10,11 +10,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <random>
+#include <sstream>
+#include <thread>
 
 #include "bootloader/program_thread.h"
 #include "hex_records.h"
@@ -88,6 +91,13 @@ std::string ReadLineWithin(int fd, int milliseconds) {
     if (poll(&waiting, 1, milliseconds) <= 0 || read(fd, &c, 1) != 1 || c == '\n') return line;
     line += c;
   }
+}
+
+std::vector<std::string> LinesOf(const std::string& path) {
+  std::ifstream file(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  return lines;
 }
 
 }  // namespace
@@ -184,10 +194,7 @@ Bytes RunTest::StopSim(SimDevice& device) {
 void RunTest::KillSim(SimDevice& device) { EndSim(device, SIGKILL); }
 
 std::vector<std::string> RunTest::TraceOf(const SimDevice& device) {
-  std::ifstream trace(device.tracePath);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(trace, line);) lines.push_back(line);
-  return lines;
+  return LinesOf(device.tracePath);
 }
 
 std::string RunTest::WriteFile(const std::string& name, const std::string& text) {
@@ -226,30 +233,65 @@ RunOutcome RunTest::RunWorker(DWORD (*worker)(LPVOID), LPVOID parameter,
   return outcome;
 }
 
-RunTest::CliOutcome RunTest::RunCli(const std::string& hexFile, const std::string& port,
-                                    const std::vector<std::string>& options) {
-  CliOutcome outcome;
-  std::string outPath = folder_ + "/cli.out";
-  std::vector<const char*> argv{PENTREL_CLI_PATH};
-  for (const std::string& option : options) argv.push_back(option.c_str());
-  argv.insert(argv.end(), {hexFile.c_str(), port.c_str(), nullptr});
-  auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int null = open("/dev/null", O_WRONLY);
-    dup2(out, STDOUT_FILENO);
-    dup2(null, STDERR_FILENO);
-    execv(PENTREL_CLI_PATH, const_cast<char* const*>(argv.data()));
-    _exit(127);
+std::vector<std::string> CommandsReceived(const std::vector<std::string>& trace) {
+  std::vector<std::string> kinds;
+  for (const std::string& line : trace) {
+    size_t at = line.find(" cmd=");
+    if (line.rfind("rx ", 0) == 0 && at != std::string::npos) {
+      kinds.push_back(line.substr(at + 5, line.find(' ', at + 5) - at - 5));
+    }
   }
+  return kinds;
+}
+
+SimDevice& RunTest::ProgrammedDevice(const Bytes& image, const std::vector<std::string>& options) {
+  SimDevice& device = StartSim("COM3", options);
+  EXPECT_EQ(Run(WriteFile("image.hex", HexFileFor(image)), "COM3").lastStatus,
+            "Last Status: MELOR successfully programmed.");
+  return device;
+}
+
+static std::atomic<int> cliStarted{0};
+
+CliProcess::CliProcess(const std::string& folder, const std::vector<std::string>& arguments)
+    : start_(std::chrono::steady_clock::now()) {
+  std::string name = folder + "/cli" + std::to_string(cliStarted++);
+  outPath_ = name + ".out";
+  errPath_ = name + ".err";
+  pid_ = fork();
+  if (pid_ != 0) return;
+  dup2(open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+  dup2(open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+  std::vector<char*> argv = {const_cast<char*>(PENTREL_CLI_PATH)};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  execv(PENTREL_CLI_PATH, argv.data());
+  _exit(127);
+}
+
+void CliProcess::Signal(int signal) { kill(pid_, signal); }
+
+CliResult CliProcess::Wait() {
   int status = 0;
-  waitpid(pid, &status, 0);
-  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  outcome.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::ifstream out(outPath);
-  for (std::string line; std::getline(out, line);) outcome.out.push_back(line);
-  return outcome;
+  waitpid(pid_, &status, 0);
+  CliResult result;
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = LinesOf(outPath_);
+  result.err = LinesOf(errPath_);
+  return result;
+}
+
+bool CliProcess::AwaitOutput(const std::string& text) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream out(outPath_);
+    std::stringstream contents;
+    contents << out.rdbuf();
+    if (contents.str().find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
 }
 
 bool RunTest::PortIsFree(const std::string& comName) {

@@ -1,11 +1,12 @@
 // A programming run in the test process, against melor-sim devices mapped as COM ports in a
 // DOS-device folder of the test's own: the same worker thread the programs start, with a view
-// that records every log line and progress text.
+// that records every log line and progress text; or pentrel-cli as a process of its own.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -21,6 +22,9 @@ std::string HexFileFor(const Bytes& data, uint32_t offset = 0);
 
 // Bytes from a fixed seed, so that failures repeat.
 Bytes PseudoRandomBytes(size_t count, uint32_t seed);
+
+// The kinds of command a device's trace shows it received, in order ("query", "program", ...).
+std::vector<std::string> CommandsReceived(const std::vector<std::string>& trace);
 
 struct SimDevice {
   pid_t pid = -1;
@@ -41,6 +45,29 @@ struct RunOutcome {
 
   // The log lines after the 14 blank ones that open every run.
   std::vector<std::string> RunLines() const;
+};
+
+struct CliResult {
+  int exitStatus = -1;  // 128 + the signal's number when a signal ended it
+  std::vector<std::string> out;  // stdout, line by line
+  std::vector<std::string> err;
+  double seconds = 0;
+};
+
+// pentrel-cli started as its own process with the test's arguments; its output goes to files in
+// folder.
+class CliProcess {
+ public:
+  CliProcess(const std::string& folder, const std::vector<std::string>& arguments);
+  void Signal(int signal);
+  CliResult Wait();
+  // Waits until stdout holds the text (at most a minute); false if it never did.
+  bool AwaitOutput(const std::string& text);
+
+ private:
+  pid_t pid_ = -1;
+  std::string outPath_, errPath_;
+  std::chrono::steady_clock::time_point start_;
 };
 
 class RunTest : public ::testing::Test {
@@ -72,14 +99,13 @@ class RunTest : public ::testing::Test {
                        const std::string& comName,
                        std::function<void(const std::string&)> onLine = nullptr);
 
-  // pentrel-cli run as its own process on the test's DOS-device folder, options first.
-  struct CliOutcome {
-    int exitStatus = -1;
-    std::vector<std::string> out;  // stdout, line by line
-    double seconds = 0;
-  };
-  CliOutcome RunCli(const std::string& hexFile, const std::string& port,
-                    const std::vector<std::string>& options = {});
+  // pentrel-cli run to its end on the test's DOS-device folder.
+  CliResult Cli(const std::vector<std::string>& arguments) {
+    return CliProcess(folder_, arguments).Wait();
+  }
+
+  // A device on COM3 that holds image from offset 0, programmed by a run.
+  SimDevice& ProgrammedDevice(const Bytes& image, const std::vector<std::string>& options = {});
 
   // True when the port opens exclusively right now (it was given back).
   bool PortIsFree(const std::string& comName);

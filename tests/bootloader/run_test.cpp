@@ -46,12 +46,6 @@ PortSettings Settings(const std::string& comName, PortSettings* set = nullptr) {
   return now;
 }
 
-size_t Queries(const Lines& trace) {
-  Lines received = Received(trace);
-  return std::count_if(received.begin(), received.end(),
-                       [](const std::string& line) { return line.find("cmd=query") != std::string::npos; });
-}
-
 TEST_F(RunTest, a_device_that_answers_at_once_is_programmed_and_the_log_tells_each_step) {
   // Chunks of 512: data, erased, data, and the 4 erased bytes past the data's end.
   Bytes image = PseudoRandomBytes(1536, 24);
@@ -317,7 +311,8 @@ TEST_F(RunTest, a_port_whose_query_cannot_be_sent_is_dropped_while_the_others_go
   EXPECT_TRUE(StartsWith(lines[1], "SendPacket failed with error "));
   EXPECT_EQ(lines[2], "Found MELOR device on COM2");
   EXPECT_EQ(run.lastStatus, kSuccess);
-  EXPECT_EQ(Queries(TraceOf(second)), 6u);
+  Lines received = CommandsReceived(TraceOf(second));
+  EXPECT_EQ(std::count(received.begin(), received.end(), "query"), 6);
 }
 
 // Behind a USB serial adapter replies arrive in bursts 16 ms apart, so a frame is often split
@@ -327,7 +322,7 @@ TEST_F(RunTest, a_fast_cli_run_reads_whole_replies_from_an_adapter_that_hands_th
   std::string hex = WriteFile("image.hex", HexFileFor(image));
   SimDevice& device = StartSim("COM6", {"--baud", "57600", "--burst-ms", "16"});
 
-  CliOutcome run = RunCli(hex, "COM6", {"--fast"});
+  CliResult run = Cli({"--fast", hex, "COM6"});
 
   EXPECT_EQ(run.exitStatus, 0);
   ASSERT_FALSE(run.out.empty());

@@ -1,4 +1,5 @@
-// pentrel-cli's commands end to end: verify, read, info, ports, JSON lines, records, usage.
+// pentrel-cli's commands end to end: verify, read, ports, JSON lines, records, usage (what info
+// logs: tests/bootloader/command_threads_test.cpp).
 #include <gtest/gtest.h>
 #include <glob.h>
 #include <signal.h>
@@ -8,7 +9,6 @@
 #include <set>
 
 #include "cli/sha256.h"
-#include "cli_process.h"
 #include "platform/text.h"
 #include "run_fixture.h"
 #include "serial/port_list.h"
@@ -31,16 +31,6 @@ std::string Sha256Of(const Bytes& bytes) {
 
 class CliTest : public RunTest {
  protected:
-  CliResult Cli(const Lines& arguments) { return RunCliProcess(folder_, arguments); }
-
-  // A device on COM3 that holds image from offset 0, programmed by a run.
-  SimDevice& ProgrammedDevice(const Bytes& image, const Lines& options = {}) {
-    SimDevice& device = StartSim("COM3", options);
-    EXPECT_EQ(Run(WriteFile("image.hex", HexFileFor(image)), "COM3").lastStatus,
-              "Last Status: MELOR successfully programmed.");
-    return device;
-  }
-
   // The HEX file's data from 0x1D000000 as srec_cat reads it, erased bytes filled in.
   Bytes ThroughSrecCat(const std::string& hex, uint32_t length) {
     std::string bin = hex + ".srec.bin";
@@ -110,12 +100,11 @@ TEST_F(CliTest, a_failed_read_leaves_no_file_and_keeps_an_existing_one) {
   EXPECT_TRUE(LeftBehind("*.part").empty());
 }
 
-TEST_F(CliTest, ports_lists_each_usable_port_with_its_device_and_info_names_the_device) {
+TEST_F(CliTest, ports_lists_each_usable_port_with_its_device) {
   CliResult none = Cli({"ports"});
   SimDevice& first = StartSim("COM5");
   SimDevice& second = StartSim("COM7");
   CliResult two = Cli({"ports"});
-  CliResult info = Cli({"info", "COM7"});
 
   EXPECT_EQ(none.exitStatus, 1);
   EXPECT_EQ(none.out, Lines{"No available COM ports detected"});
@@ -128,10 +117,6 @@ TEST_F(CliTest, ports_lists_each_usable_port_with_its_device_and_info_names_the_
   if (firstListed == "COM7") std::swap(expected[0], expected[1]);
   EXPECT_EQ(two.exitStatus, 0);
   EXPECT_EQ(two.out, expected);
-  EXPECT_EQ(info.exitStatus, 0);
-  EXPECT_EQ(info.out, (Lines{"Found MELOR device on COM7",
-                             "bootloader v1.2, dev id 0x0f, flash size 0x80000",
-                             "Last Status: MELOR found."}));
 }
 
 TEST_F(CliTest, json_lines_parse_and_the_result_carries_the_last_status_device_and_image) {

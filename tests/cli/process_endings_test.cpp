@@ -19,11 +19,11 @@
 namespace {
 
 // pentrel-cli on the port, its stdout and stderr each a pipe whose read end the test holds.
-struct CliProcess {
+struct PipedCli {
   pid_t pid = -1;
   int out = -1, err = -1;
 
-  CliProcess(const std::string& hexFile, const std::string& port) {
+  PipedCli(const std::string& hexFile, const std::string& port) {
     int outPipe[2], errPipe[2];
     EXPECT_EQ(pipe(outPipe), 0);
     EXPECT_EQ(pipe(errPipe), 0);
@@ -50,7 +50,7 @@ struct CliProcess {
     out = outPipe[0];
     err = errPipe[0];
   }
-  ~CliProcess() {
+  ~PipedCli() {
     for (int fd : {out, err}) if (fd >= 0) close(fd);
     if (pid > 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
   }
@@ -99,7 +99,7 @@ TEST_F(RunTest, a_run_whose_reader_goes_away_still_programs_the_device_and_succe
   std::string hex = WriteFile("image.hex", HexFileFor(image));
   SimDevice& device = StartSim("COM4");
 
-  CliProcess cli(hex, "COM4");
+  PipedCli cli(hex, "COM4");
   ASSERT_TRUE(cli.AwaitLine("Found MELOR device"));
   cli.CloseReaders();  // as `| head -1` does after its line
 
@@ -122,7 +122,7 @@ TEST_F(RunTest, SIGTERM_SIGHUP_and_Ctrl_C_end_a_run_at_once_and_put_the_port_bac
     SimDevice& device = StartSim("COM4", {"--baud", "57600", "--answer-after",
                                           c.duringWrite ? "0" : "1000"});
     termios before = TerminalSettingsAt(device.ptyPath, &normal);
-    CliProcess cli(hex, c.duringWrite ? "COM4" : "probe all");
+    PipedCli cli(hex, c.duringWrite ? "COM4" : "probe all");
     if (c.duringWrite) {
       ASSERT_TRUE(cli.AwaitLine("Found MELOR device")) << what;
     }

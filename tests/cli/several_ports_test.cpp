@@ -6,7 +6,6 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "cli_process.h"
 #include "run_fixture.h"
 
 namespace {
@@ -37,9 +36,8 @@ TEST_F(SeveralPortsTest, each_port_runs_in_its_own_child_with_prefixed_lines_and
   StartSim("COM7", {"--final", "E"});
   std::string record = folder_ + "/record.jsonl";
 
-  CliResult programmed =
-      RunCliProcess(folder_, {SmallImage(), "COM7", "COM5", "--record", record});
-  CliResult verified = RunCliProcess(folder_, {"verify", SmallImage(), "COM5", "COM7", "--json"});
+  CliResult programmed = Cli({SmallImage(), "COM7", "COM5", "--record", record});
+  CliResult verified = Cli({"verify", SmallImage(), "COM5", "COM7", "--json"});
 
   EXPECT_EQ(programmed.exitStatus, 1);
   ASSERT_GE(programmed.out.size(), 3u);

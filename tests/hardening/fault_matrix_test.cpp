@@ -119,7 +119,7 @@ TEST_P(FaultMatrix, the_run_ends_in_words_with_the_port_given_back) {
   SimDevice& device = StartSim("COM1", c.options);
   LineSpeed(device.ptyPath, B9600);  // as another program might have left the port
 
-  CliOutcome run = RunCli(hex, "COM1");
+  CliResult run = Cli({hex, "COM1"});
 
   ASSERT_FALSE(run.out.empty());
   EXPECT_EQ(run.out.back(), c.ending.lastStatus);

@@ -1,7 +1,7 @@
-// Giving a port back and telling whether it is free: a released port opens again for anyone
-// (its exclusive mode goes with the close), the usual signs of another program holding it count
-// as in use, an open starts with empty queues, and a write returns once its bytes have left.
-// (A terminal in normal mode put back exactly: tests/bootloader/port_handover_test.cpp.)
+// Telling whether a port is free: the usual signs of another program holding it count as in use,
+// an open starts with empty queues, and a write returns once its bytes have left. (A released
+// port opening again: port_test.cpp; a terminal in normal mode put back exactly:
+// tests/bootloader/port_handover_test.cpp.)
 #include <sys/file.h>
 #include <sys/wait.h>
 
@@ -14,12 +14,6 @@
 #include "serial_fixture.h"
 
 namespace {
-
-bool ExclusiveMode(int fd) {
-  int exclusive = 0;
-  ioctl(fd, TIOCGEXCL, &exclusive);
-  return exclusive != 0;
-}
 
 // The UUCP lock file name of the fixture's pty: its path below /dev, '/' as '_'.
 std::string LockFileFor(const std::string& slavePath) {
@@ -36,23 +30,6 @@ pid_t EndedProcess() {
 }
 
 using PortReleaseTest = SerialTest;
-
-// Without the release, an unprivileged user finds a pseudo-terminal locked after the first run,
-// and "probe all" fails between its availability test and the real open.
-TEST_F(PortReleaseTest, a_given_back_port_opens_again_and_keeps_no_exclusive_mode) {
-  for (int run = 0; run < 2; run++) {
-    DCB saved;
-    COMMTIMEOUTS savedTimeouts;
-    EXPECT_EQ(TestPortOpen(u"COM5"), 0) << run;
-    EXPECT_FALSE(ExclusiveMode(line.slave)) << run;
-    HANDLE port = OpenPort(u"COM5", &saved, &savedTimeouts);
-    ASSERT_NE(port, INVALID_HANDLE_VALUE) << run;
-    EXPECT_TRUE(ExclusiveMode(line.slave)) << run;
-    RestorePort(port, &saved, &savedTimeouts);
-    EXPECT_FALSE(ExclusiveMode(line.slave)) << run;
-  }
-  EXPECT_TRUE(log.Lines().empty());
-}
 
 TEST_F(PortReleaseTest, a_port_another_program_holds_in_a_visible_way_is_in_use) {
   std::string lockFile = LockFileFor(line.slavePath);

@@ -100,9 +100,18 @@ TEST_F(OpenPortTest, the_fast_reply_mode_changes_only_the_interval_time_out) {
   EXPECT_FALSE(FastReplies);
 }
 
+bool ExclusiveMode(int fd) {
+  int exclusive = 0;
+  ioctl(fd, TIOCGEXCL, &exclusive);
+  return exclusive != 0;
+}
+
+// Without the release of the exclusive mode, an unprivileged user finds a pseudo-terminal locked
+// after the first run, and "probe all" fails between its availability test and the real open.
 TEST_F(OpenPortTest, a_port_in_use_fails_for_this_and_other_processes_until_given_back) {
   HANDLE port = OpenPort(u"COM5", nullptr, nullptr);
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(ExclusiveMode(line.slave));
   EXPECT_EQ(OpenPort(u"COM5", nullptr, nullptr), INVALID_HANDLE_VALUE);
   EXPECT_EQ(TestPortOpen(u"COM5"), 1);
   pid_t child = fork();
@@ -115,6 +124,7 @@ TEST_F(OpenPortTest, a_port_in_use_fails_for_this_and_other_processes_until_give
   EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(ERROR_ACCESS_DENIED));
   // Without saved copies RestorePort only closes: the port is given back with the line settings.
   RestorePort(port, nullptr, nullptr);
+  EXPECT_FALSE(ExclusiveMode(line.slave));
   EXPECT_EQ(TestPortOpen(u"COM5"), 0);
   DCB state;
   COMMTIMEOUTS timeouts;
