@@ -1,6 +1,6 @@
 // How a run treats the port it is given: a terminal in normal mode goes back exactly as it was
-// after every ending, and the wait for a reply starts once the command has left. (Bytes queued
-// before the open are no answer: tests/serial/port_release_test.cpp.)
+// after every ending, bytes queued before the open are no answer, and the wait for a reply
+// starts once the command has left.
 #include <gtest/gtest.h>
 
 #include "run_fixture.h"
@@ -38,6 +38,33 @@ TEST_F(RunTest, a_port_in_normal_mode_is_put_back_exactly_after_success_failure_
       StopSim(*devices[i]);
     }
   }
+}
+
+// The far end is a terminal of the test's own that never answers; before the run it has queued
+// a valid query reply (flash 0x80000, v1.2, id 0x0F), as a device might have while no program
+// had the port open.
+TEST_F(RunTest, a_stale_query_reply_queued_before_the_open_is_not_taken_for_an_answer) {
+  std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(64, 32)));
+  int master, slave;
+  char path[256];
+  termios raw{};
+  cfmakeraw(&raw);  // as an earlier run left the line
+  // Our own descriptor of the near end keeps the line's input queue alive between openers, as
+  // a serial driver's buffers do.
+  ASSERT_EQ(openpty(&master, &slave, path, &raw, nullptr), 0);
+  ASSERT_EQ(symlink(path, (folder_ + "/dosdevices/COM6").c_str()), 0);
+  const uint8_t staleReply[] = {0x55, 0x55, 0x55, 0x55, 0x00, 0x00, 0x08, 0x00, 0x01,
+                                0x02, 0x0F, 0x00, 0x00, 0x00, 0x00, 0x00, 0xE6, 0x04};
+  ASSERT_EQ(write(master, staleReply, sizeof staleReply), static_cast<ssize_t>(sizeof staleReply));
+
+  RunOutcome run = Run(hex, "COM6");
+
+  close(master);
+  close(slave);
+  EXPECT_EQ(run.lastStatus, "Last Status: MELOR not found");
+  std::vector<std::string> lines = run.RunLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Found MELOR device on COM6"), 0);
+  EXPECT_EQ(lines.back(), "MELOR not detected");
 }
 
 // 512 bytes that all need an escape frame into about 1,040 bytes: 180 ms at 57600 baud. The
