@@ -14,17 +14,18 @@ size_t barLength;  // characters drawn since the bar's "\r", for a redraw withou
 
 // Blanks what was drawn: with an escape where the terminal takes them, else with spaces.
 void EraseBar() {
-  if (barShown && ErrorTakesEscapes()) {
-    WriteConsole(true, u"\r\x1b[K", 4, false);
-  } else if (barShown) {
-    char16_t blank[kBarCapacity + kLogLineWidth];
-    size_t length = barLength < sizeof blank / sizeof blank[0] - 2 ? barLength : 0;
-    blank[0] = u'\r';
-    for (size_t i = 1; i <= length; i++) blank[i] = u' ';
-    blank[length + 1] = u'\r';
-    WriteConsole(true, blank, length + 2, false);
-  }
+  if (!barShown) return;
   barShown = false;
+  if (ErrorTakesEscapes()) {
+    WriteConsole(true, u"\r\x1b[K", 4, false);
+    return;
+  }
+  // A bar and the longest progress text, between two "\r".
+  char16_t blank[kBarCapacity + kLogLineWidth + 2];
+  blank[0] = u'\r';
+  for (size_t i = 1; i <= barLength; i++) blank[i] = u' ';
+  blank[barLength + 1] = u'\r';
+  WriteConsole(true, blank, barLength + 2, false);
 }
 
 // On a terminal: "\r[#####.....]  39%  Sending firmware image: 39%", redrawn in place.
