@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Fuzzes LoadHexFile for 60 seconds in a clang build with ASan, UBSan and libFuzzer (build/fuzz).
+# Fuzzes LoadHexFile for 30 seconds (or PENTREL_FUZZ_SECONDS) in a clang build with ASan, UBSan and
+# libFuzzer (build/fuzz).
 # Exits non-zero on any finding; the input that caused it is left in build/fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,5 +14,5 @@ corpus="$build/corpus/hex_loader"
 findings="$build/findings"
 mkdir -p "$corpus" "$findings"
 timeout 300 "$build/bin/fuzz_hex_loader" "$corpus" fuzz/hex_loader/seeds \
-  -max_total_time=60 -max_len=8192 -timeout=10 -print_final_stats=1 \
+  -max_total_time="${PENTREL_FUZZ_SECONDS:-30}" -max_len=8192 -timeout=10 -print_final_stats=1 \
   -artifact_prefix="$findings/"

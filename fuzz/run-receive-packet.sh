@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the ReceivePacket fuzzer with clang (ASan, UBSan, libFuzzer) in build/fuzz-serial, runs it
-# for 60 s from the seed corpus, and exits non-zero on any finding (left in build/fuzz-serial/).
+# for 30 s (or PENTREL_FUZZ_SECONDS) from the seed corpus, and exits non-zero on any finding (left in
+# build/fuzz-serial/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build/fuzz-serial
@@ -10,5 +11,5 @@ cmake --build "$build" --target receive_packet_fuzzer -j 2
 found=$(mktemp -d /tmp/pentrel-fuzz-serial.XXXXXX)
 trap 'rm -rf "$found"' EXIT
 # New inputs go to the scratch folder; the seeds in the repository are only read.
-"$build/bin/receive_packet_fuzzer" -max_total_time=60 -max_len=4200 -timeout=10 \
-  -artifact_prefix="$build/" "$found" fuzz/receive_packet/corpus
+"$build/bin/receive_packet_fuzzer" -max_total_time="${PENTREL_FUZZ_SECONDS:-30}" -max_len=4200 \
+  -timeout=10 -artifact_prefix="$build/" "$found" fuzz/receive_packet/corpus

@@ -6,7 +6,7 @@ build_debian_package() {
   local version
   version=$(sed -n 's/^project(pentrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
   cmake -S . -B build/package -DCMAKE_BUILD_TYPE=Release -DPENTREL_TESTS=OFF >/dev/null
-  cmake --build build/package --target pentrel-cli melor-sim pentrel-cli-man >/dev/null
+  cmake --build build/package -j 2 --target pentrel-cli melor-sim pentrel-cli-man >/dev/null
   if ! (cd build/package && cpack -G DEB -B "$PWD/cpack" > cpack.log 2>&1); then
     cat build/package/cpack.log >&2
     return 1
