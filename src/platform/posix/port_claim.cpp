@@ -87,6 +87,6 @@ int ClaimDevice(int fd, const char* path) {
   return 0;
 }
 
-void ReleaseDevice(int fd) {
+void UnclaimDevice(int fd) {
   if (isatty(fd)) ioctl(fd, TIOCNXCL);
 }

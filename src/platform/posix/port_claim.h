@@ -9,4 +9,4 @@ int ClaimDevice(int fd, const char* path);
 
 // Gives a claimed device back before its descriptor is closed: the tty's exclusive mode would
 // otherwise outlive the close on a pseudo-terminal whose far end stays open.
-void ReleaseDevice(int fd);
+void UnclaimDevice(int fd);

@@ -29,7 +29,7 @@ BOOL Fail(int error) {
 BOOL CloseSerialFile(HandleObject* self) {
   SerialFile* file = reinterpret_cast<SerialFile*>(self);
   ForgetOpenPort(file->fd);
-  ReleaseDevice(file->fd);
+  UnclaimDevice(file->fd);
   // Closing drops the flock.
   int result = close(file->fd);
   delete file;
@@ -132,7 +132,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWO
   if (cause == 0) {
     file = new (std::nothrow) SerialFile{};
     if (file == nullptr) {
-      ReleaseDevice(fd);
+      UnclaimDevice(fd);
       cause = ENOMEM;
     }
   }
