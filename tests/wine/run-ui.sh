@@ -9,25 +9,8 @@
   exec env PENTREL_UI_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash "$0" "$@"
 source "$(dirname "$0")/wine_env.sh"
 DRIVER="$PENTREL_WIN_BIN/pentrel_ui_wine_driver.exe"
-SHOTS="$PENTREL_ROOT/build/windows/screenshots"
+export WORK SHOTS="$PENTREL_ROOT/build/windows/screenshots"  # for the driver's shell commands
 mkdir -p "$SHOTS"
-
-# Requests from the driver: it writes NAME.request and waits for NAME.done. "shot WxH+X+Y" takes a
-# screenshot of that rectangle as NAME.png; "xdotool ARGS..." sends real X input to the display.
-watch_requests() {
-  local request kind args
-  while sleep 0.1; do
-    for request in "$WORK"/*.request; do
-      [ -e "$request" ] || continue
-      read -r kind args <"$request" || true
-      rm -f "$request"
-      case $kind in
-        shot) import -window root -crop "$args" +repage "$SHOTS/$(basename "${request%.*}").png" ;;
-        xdotool) xdotool $args ;;
-      esac && touch "${request%.*}.done"  # a request that failed is never done
-    done
-  done
-}
 
 # The image: 16,001 bytes at 0x1D000000 (writing it takes seconds, long enough to watch the log
 # scroll) with an erased 512-byte stretch (sent as a blank chunk), ending off a multiple of 4.
@@ -50,9 +33,6 @@ set_up_desktop() {
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
 }
 init_prefix set_up_desktop
-watch_requests &
-watcher=$!
-trap 'kill $watcher; wine_env_cleanup' EXIT
 start_sim COM5 --answer-after 200
 start_sim COM6 --answer-after 1000000
 

@@ -5,8 +5,8 @@
 // tests/wine/run-ui.sh runs the scenarios in their order, in one process, with melor-sim behind
 // COM5 (answering from its 200th query on, so the first run shows the reset prompt for a while)
 // and a silent melor-sim behind COM6. It names pentrel.exe in PENTREL_EXE and its scratch folder in
-// PENTREL_WORK, which holds good.hex (an image that fits the device) and no "no such file.hex",
-// and where the driver asks for screenshots and X input (see Ask).
+// PENTREL_WORK (WORK on the Linux side), which holds good.hex (an image that fits the device)
+// and no "no such file.hex"; screenshots go to SHOTS.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -55,12 +55,6 @@ std::wstring TextOf(HWND window) {
   wchar_t text[600] = {};
   Send(window, WM_GETTEXT, 600, reinterpret_cast<LPARAM>(text));
   return text;
-}
-
-std::wstring ClassOf(HWND window) {
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  return name;
 }
 
 RECT PlaceOf(HWND window) {
@@ -162,34 +156,36 @@ HWND OpenDialogFor(const std::wstring& port) {
   return dialog;
 }
 
-// --- requests to run-ui.sh: screenshots and X input -------------------------------------------
+// --- screenshots and X input, on the Linux side -----------------------------------------------
 
-// Writes NAME.request in the scratch folder, holding the request and waits until run-ui.sh has carried it out. The
-// request is written aside and renamed, so that run-ui.sh never reads half of it.
-void Ask(const std::wstring& name, const std::string& request) {
-  std::wstring base = InWork(name);
-  std::wstring done = base + L".done", part = base + L".part";
+// Runs a shell command on the Linux side, with run-ui.sh's environment ($WORK, $SHOTS, $DISPLAY),
+// and waits until it has succeeded. Wine starts a Unix program but gives no handle to wait on,
+// so the command then creates the file "done" in the scratch folder; one that fails never does.
+void RunUnix(const std::string& command) {
+  std::wstring done = InWork(L"done");
   DeleteFileW(done.c_str());
-  FILE* file = _wfopen(part.c_str(), L"wb");  // no CR for the shell to read
-  ASSERT_NE(file, nullptr) << "PENTREL_WORK must name a folder";
-  fprintf(file, "%s\n", request.c_str());
-  fclose(file);
-  ASSERT_TRUE(MoveFileExW(part.c_str(), (base + L".request").c_str(), MOVEFILE_REPLACE_EXISTING));
+  std::string shell = "Z:\\bin\\sh -c \"" + command + " && touch \\\"$WORK/done\\\"\"";
+  std::wstring line(shell.begin(), shell.end());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &process)) << command;
   EXPECT_TRUE(WaitFor([&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; },
-                      30s)) << "run-ui.sh did not carry out " << request;
+                      30s)) << command << " did not succeed";
 }
 
 // A screenshot of the window's rectangle, as NAME.png among the screenshots.
-void Screenshot(const std::wstring& name, HWND window) {
+void Screenshot(const std::string& name, HWND window) {
   RECT r = PlaceOf(window);
   char crop[80];
-  snprintf(crop, sizeof crop, "shot %ldx%ld+%ld+%ld", r.right - r.left, r.bottom - r.top, r.left,
-           r.top);
-  Ask(name, crop);
+  snprintf(crop, sizeof crop, "%ldx%ld+%ld+%ld", r.right - r.left, r.bottom - r.top, r.left, r.top);
+  RunUnix("import -window root -crop " + std::string(crop) + " +repage \\\"$SHOTS/" + name +
+          ".png\\\"");
 }
 
 // Real key presses, as xdotool names them ("alt+question").
-void PressKeys(const std::string& keys) { Ask(L"keys", "xdotool key --delay 50 " + keys); }
+void PressKeys(const std::string& keys) { RunUnix("xdotool key --delay 50 " + keys); }
 
 // The user drags the window by its caption, by (dx, dy) pixels.
 void DragByCaption(HWND window, int dx, int dy) {
@@ -200,7 +196,7 @@ void DragByCaption(HWND window, int dx, int dy) {
            "xdotool mousemove %d %d sleep 0.2 mousedown 1 sleep 0.2 mousemove %d %d sleep 0.2 "
            "mousemove %d %d sleep 0.2 mouseup 1",
            x, y, x + dx / 2, y + dy / 2, x + dx, y + dy);
-  Ask(L"drag", drag);
+  RunUnix(drag);
 }
 
 // --- what the program's windows show ----------------------------------------------------------
@@ -248,17 +244,15 @@ bool RowShows(HWND log, int row, const std::wstring& text, bool prefix = false) 
 }
 
 // Every static text of the dialog fits its control on one line, in the 8-point shell font of the
-// program's dialogs (made here: a font handle of the program means nothing in this process).
+// program's dialogs: the stock GUI font (a font handle of the program means nothing here).
 void ExpectTextsFit(HWND dialog) {
   HDC dc = GetDC(dialog);
-  LOGFONTW shellFont = {};
-  shellFont.lfHeight = -MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72);
-  lstrcpynW(shellFont.lfFaceName, L"MS Shell Dlg", LF_FACESIZE);
-  HFONT font = CreateFontIndirectW(&shellFont);
-  HGDIOBJ oldFont = SelectObject(dc, font);
+  HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
   for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+    wchar_t className[16] = {};
+    GetClassNameW(c, className, 16);
     std::wstring text = TextOf(c);
-    if (ClassOf(c) != L"Static" || text.empty()) continue;
+    if (std::wstring(className) != L"Static" || text.empty()) continue;
     RECT needed = {}, client = {};
     DrawTextW(dc, text.c_str(), -1, &needed, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
     GetClientRect(c, &client);
@@ -266,13 +260,12 @@ void ExpectTextsFit(HWND dialog) {
     EXPECT_LE(needed.bottom, client.bottom) << text;
   }
   SelectObject(dc, oldFont);
-  DeleteObject(font);
   ReleaseDC(dialog, dc);
 }
 
 // Opens the About box with real keys, checks that its texts fit, and closes it with a real key.
 void ExpectAboutBoxFrom(const std::string& keys, const std::string& closing,
-                        const wchar_t* screenshot) {
+                        const char* screenshot) {
   PressKeys(keys);
   HWND about = nullptr;
   ASSERT_TRUE(WaitFor([&] { return (about = Find(L"About Pentrel")) != nullptr; }, 5s))
@@ -372,7 +365,7 @@ TEST(Run, the_log_follows_the_dialog_shows_the_reset_prompt_and_scrolls_the_devi
   EXPECT_TRUE(RowShows(log, 14, L"")) << "the progress row is not the background";
 
   // During the run, with the log window active, either key opens the About box.
-  ExpectAboutBoxFrom("alt+question", "Escape", L"about-box");
+  ExpectAboutBoxFrom("alt+question", "Escape", "about-box");
   ExpectAboutBoxFrom("alt+slash", "Return", nullptr);
 
   // The device's lines scroll in at the bottom while the image is written, with no repaint.
@@ -412,8 +405,8 @@ TEST(Run, a_good_file_programs_the_device_and_dash_L_keeps_the_log_visible_where
                                 L"Finalizing...", L"MELOR Firmware image successfully programmed."};
   for (int i = 0; i < 4; i++) EXPECT_TRUE(RowShows(log, 10 + i, lastLines[i])) << "row " << 10 + i;
   EXPECT_FALSE(RowShows(log, 13, L"Finalizing...")) << "the comparison tells rows apart";
-  Screenshot(L"log-window", log);
-  Screenshot(L"setup-dialog", dialog);
+  Screenshot("log-window", log);
+  Screenshot("setup-dialog", dialog);
   ExitProgram(program, dialog);
 }
 
