@@ -42,7 +42,6 @@ class PreferencesTest : public ::testing::Test {
                               nullptr, &scratch_, nullptr), ERROR_SUCCESS);
     ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, scratch_), ERROR_SUCCESS);
     InitMessageLog();
-    LogWindow = nullptr;
   }
   void TearDown() override {
     RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);

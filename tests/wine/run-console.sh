@@ -7,13 +7,11 @@ source "$(dirname "$0")/wine_env.sh"
 export LC_ALL=C.UTF-8  # Wine reads the command line's bytes in the locale's encoding
 init_prefix
 status=0
-run_tests() {
-  echo "-- $(basename "$1") under Wine"
-  timeout 600 wine "$1" --gtest_brief=1 || status=1
-}
-for test in "$PENTREL_WIN_BIN"/*_tests.exe; do run_tests "$test"; done
-start_sim COM5 --answer-after 2  # the serial checks only open it; then it is programmed
-run_tests "$PENTREL_WIN_BIN/serial_wine_checks.exe"
+start_sim COM5 --answer-after 2  # the serial checks only open it; pentrel-cli.exe programs it
+for test in "$PENTREL_WIN_BIN"/*_tests.exe "$PENTREL_WIN_BIN/serial_wine_checks.exe"; do
+  echo "-- $(basename "$test") under Wine"
+  timeout 600 wine "$test" --gtest_brief=1 || status=1
+done
 
 # run_cli ARGUMENT...: pentrel-cli.exe's stdout, without CRs, in $WORK/cli.out (a file, not a
 # pipe, which Wine's helpers hold open); with console=1 on a console (`script` gives Wine a

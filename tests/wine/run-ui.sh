@@ -8,7 +8,6 @@
 [ -n "${PENTREL_UI_DISPLAY:-}" ] ||
   exec env PENTREL_UI_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash "$0" "$@"
 source "$(dirname "$0")/wine_env.sh"
-DRIVER="$PENTREL_WIN_BIN/pentrel_ui_wine_driver.exe"
 export WORK SHOTS="$PENTREL_ROOT/build/windows/screenshots"  # for the driver's shell commands
 mkdir -p "$SHOTS"
 
@@ -39,7 +38,8 @@ start_sim COM6 --answer-after 1000000
 export PENTREL_EXE=$(winepath -w "$PENTREL_WIN_BIN/pentrel.exe" 2>/dev/null)
 export PENTREL_WORK=$(winepath -w "$WORK" 2>/dev/null)
 status=0
-timeout 900 wine "$DRIVER" --gtest_filter="${PENTREL_UI_ONLY:-*}" --gtest_brief=1 || status=1
+timeout 900 wine "$PENTREL_WIN_BIN/pentrel_ui_wine_driver.exe" --gtest_brief=1 \
+  --gtest_filter="${PENTREL_UI_ONLY:-*}" || status=1
 stop_sims
 [[ -n ${PENTREL_UI_ONLY:-} ]] || expect_flash COM5 "$WORK/flash.bin"
 exit $status

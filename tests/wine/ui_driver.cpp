@@ -11,7 +11,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -104,16 +103,21 @@ HWND WaitForDialog(std::chrono::milliseconds limit = 20s, HWND previous = nullpt
   return dialog;
 }
 
+// Starts a Windows program, or a Unix one (which Wine starts without a handle to wait on).
+PROCESS_INFORMATION Start(std::wstring commandLine) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                 &startup, &process);
+  return process;
+}
+
 // pentrel.exe with these arguments; ended by force when it outlives its scenario by 10 s.
 class Program {
  public:
-  explicit Program(const std::wstring& arguments = L"") {
-    std::wstring commandLine = L"\"" + Env(L"PENTREL_EXE") + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                   &startup, &process_);
-  }
+  explicit Program(const std::wstring& arguments = L"")
+      : process_(Start(L"\"" + Env(L"PENTREL_EXE") + L"\" " + arguments)) {}
   ~Program() {
     if (ExitCode(10s) == STILL_ACTIVE) TerminateProcess(process_.hProcess, 99);
     WaitForSingleObject(process_.hProcess, 10000);
@@ -150,7 +154,6 @@ void ExitProgram(const Program& program, HWND dialog) {
 // The setup dialog, filled in for the good image on the port.
 HWND OpenDialogFor(const std::wstring& port) {
   HWND dialog = WaitForDialog();
-  if (dialog == nullptr) return nullptr;
   SetText(dialog, kHexFile, InWork(L"good.hex"));
   SetText(dialog, kComPort, port);
   return dialog;
@@ -165,12 +168,7 @@ void RunUnix(const std::string& command) {
   std::wstring done = InWork(L"done");
   DeleteFileW(done.c_str());
   std::string shell = "Z:\\bin\\sh -c \"" + command + " && touch \\\"$WORK/done\\\"\"";
-  std::wstring line(shell.begin(), shell.end());
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &process)) << command;
+  Start(std::wstring(shell.begin(), shell.end()));
   EXPECT_TRUE(WaitFor([&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; },
                       30s)) << command << " did not succeed";
 }
@@ -226,7 +224,7 @@ bool RowShows(HWND log, int row, const std::wstring& text, bool prefix = false) 
   GetTextExtentPoint32W(memory, line.c_str(), static_cast<int>(line.size()), &extent);
   RECT client;
   GetClientRect(log, &client);
-  extent.cy = std::min<LONG>(extent.cy, client.bottom - top);  // the window may cut the last row
+  if (client.bottom - top < extent.cy) extent.cy = client.bottom - top;  // the window may cut it
   POINT origin = {0, top};
   ClientToScreen(log, &origin);
 
@@ -264,14 +262,13 @@ void ExpectTextsFit(HWND dialog) {
 }
 
 // Opens the About box with real keys, checks that its texts fit, and closes it with a real key.
-void ExpectAboutBoxFrom(const std::string& keys, const std::string& closing,
-                        const char* screenshot) {
+void ExpectAboutBoxFrom(const std::string& keys, const std::string& closing) {
   PressKeys(keys);
   HWND about = nullptr;
   ASSERT_TRUE(WaitFor([&] { return (about = Find(L"About Pentrel")) != nullptr; }, 5s))
       << keys << " opened no About box";
   ExpectTextsFit(about);
-  if (screenshot != nullptr) Screenshot(screenshot, Log());  // the box over the log
+  Screenshot("about-box", Log());  // the box over the log
   PressKeys(closing);
   EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }, 5s)) << closing << " left the About box";
 }
@@ -335,12 +332,10 @@ TEST(Run, a_missing_file_is_reported_browse_replaces_it_and_exit_stores_both_set
 // The device ignores its first 200 queries, so that the reset prompt stays up for several
 // seconds; the image takes seconds to write.
 TEST(Run, the_log_follows_the_dialog_shows_the_reset_prompt_and_scrolls_the_device_s_lines_in) {
-  ForgetPreferences();
   Program program;
   HWND dialog = OpenDialogFor(kDevicePort);
   ASSERT_NE(dialog, nullptr);
   HWND log = Log();
-  ASSERT_FALSE(IsWindowVisible(log));
 
   // The setup dialog runs its own message loop, which knows nothing of the accelerators.
   PressKeys("alt+question alt+slash");
@@ -365,8 +360,8 @@ TEST(Run, the_log_follows_the_dialog_shows_the_reset_prompt_and_scrolls_the_devi
   EXPECT_TRUE(RowShows(log, 14, L"")) << "the progress row is not the background";
 
   // During the run, with the log window active, either key opens the About box.
-  ExpectAboutBoxFrom("alt+question", "Escape", "about-box");
-  ExpectAboutBoxFrom("alt+slash", "Return", nullptr);
+  ExpectAboutBoxFrom("alt+question", "Escape");
+  ExpectAboutBoxFrom("alt+slash", "Return");
 
   // The device's lines scroll in at the bottom while the image is written, with no repaint.
   EXPECT_TRUE(WaitFor([&] {
@@ -384,7 +379,6 @@ TEST(Run, the_log_follows_the_dialog_shows_the_reset_prompt_and_scrolls_the_devi
 
 // run-ui.sh compares the device's flash with the image afterwards.
 TEST(Run, a_good_file_programs_the_device_and_dash_L_keeps_the_log_visible_where_the_dialog_is) {
-  ForgetPreferences();
   Program program(L"-L");
   HWND dialog = OpenDialogFor(kDevicePort);
   ASSERT_NE(dialog, nullptr);

@@ -4,20 +4,12 @@ set -euo pipefail
 PENTREL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 PENTREL_WIN_BIN="$PENTREL_ROOT/build/windows/bin"
 SIM="$PENTREL_ROOT/build/native/bin/melor-sim"
-[ -x "$SIM" ] && [ -e "$PENTREL_WIN_BIN/pentrel.exe" ] ||
-  { echo "build the native and windows presets first" >&2; exit 1; }
-export WINEDEBUG=-all
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko prompts in a fresh prefix
 export WINEPREFIX=$(mktemp -d /tmp/pentrel-wine.XXXXXX)
-export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko prompts in a fresh prefix
 WORK=$(mktemp -d /tmp/pentrel-wine-work.XXXXXX)
 SIM_PIDS=()
 
-wine_env_cleanup() {
-  stop_sims
-  wineserver -k 2>/dev/null || true
-  rm -rf "$WINEPREFIX" "$WORK"
-}
-trap wine_env_cleanup EXIT
+trap 'stop_sims; wineserver -k 2>/dev/null; rm -rf "$WINEPREFIX" "$WORK"' EXIT
 
 # init_prefix [COMMAND...]: creates the prefix once, before the first test, so that no test pays
 # for it; COMMAND sets up more of it, for the session the tests start. Wine's mount manager brings
