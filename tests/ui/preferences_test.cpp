@@ -76,7 +76,7 @@ struct Stored {
   DWORD size = 0;
 };
 
-TEST_F(PreferencesTest, a_missing_key_or_missing_too_long_unterminated_or_mistyped_values_load_defaults) {
+TEST_F(PreferencesTest, a_missing_key_and_missing_too_long_or_mistyped_values_load_defaults) {
   const std::u16string x259(259, u'x'), longest(260, u'z');
   struct Case {
     Stored hex, com;

@@ -4,6 +4,7 @@
 # from its 200th query on) and a silent melor-sim behind COM6 (a port without a device); the
 # device's flash is then compared with the image. Screenshots land in build/windows/screenshots/.
 # PENTREL_UI_ONLY=PATTERN runs only the scenarios that --gtest_filter=PATTERN selects.
+
 # A virtual display of its own (xvfb-run), under which the script starts again.
 [ -n "${PENTREL_UI_DISPLAY:-}" ] ||
   exec env PENTREL_UI_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash "$0" "$@"

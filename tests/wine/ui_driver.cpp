@@ -280,7 +280,8 @@ void ExpectAboutBoxFrom(const std::string& keys, const std::string& closing) {
 TEST(Setup, shows_a_stored_port_only_when_it_is_present_under_exactly_that_name_and_exit_keeps_it) {
   struct Case {
     std::wstring stored, shown;
-  } cases[] = {{L"", kProbeAll}, {kDevicePort, kDevicePort}, {L"com5", kProbeAll}, {L"COM99", kProbeAll}};
+  } cases[] = {
+      {L"", kProbeAll}, {kDevicePort, kDevicePort}, {L"com5", kProbeAll}, {L"COM99", kProbeAll}};
   for (const auto& c : cases) {
     if (c.stored.empty()) ForgetPreferences(); else StorePreferences(L"C:\\fw.hex", c.stored);
     Program program;

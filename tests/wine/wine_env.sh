@@ -4,12 +4,12 @@ set -euo pipefail
 PENTREL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 PENTREL_WIN_BIN="$PENTREL_ROOT/build/windows/bin"
 SIM="$PENTREL_ROOT/build/native/bin/melor-sim"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko prompts in a fresh prefix
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko prompts
 export WINEPREFIX=$(mktemp -d /tmp/pentrel-wine.XXXXXX)
 WORK=$(mktemp -d /tmp/pentrel-wine-work.XXXXXX)
 SIM_PIDS=()
 
-trap 'stop_sims; wineserver -k 2>/dev/null; rm -rf "$WINEPREFIX" "$WORK"' EXIT
+trap 'stop_sims; wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX" "$WORK"' EXIT
 
 # init_prefix [COMMAND...]: creates the prefix once, before the first test, so that no test pays
 # for it; COMMAND sets up more of it, for the session the tests start. Wine's mount manager brings
