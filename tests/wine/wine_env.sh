@@ -25,8 +25,9 @@ init_prefix() {
   "$@"
   wineserver -k
   wineserver -w 2>/dev/null || true
-  # Started here, with its output dropped: as it ends, it reports on the ports it had open.
-  wineserver -p >/dev/null 2>&1
+  # Started here, with its output dropped: as it ends, it reports on the ports it had open. It
+  # outlives its last program by a minute, so that no later one starts a server of its own.
+  wineserver -p60 >/dev/null 2>&1
 }
 
 # start_sim PORT [melor-sim options...]: melor-sim behind PORT, writing its flash to $WORK/PORT.bin
