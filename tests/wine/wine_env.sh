@@ -1,44 +1,54 @@
-# Sourced by the Wine test scripts: a fresh, throw-away Wine prefix and a virtual display.
-# Sets WINEPREFIX, WINEDEBUG and DISPLAY, and registers cleanup on exit.
+# Sourced by the Wine test scripts: a fresh, throw-away Wine prefix and scratch folder $WORK, with
+# COM5 and COM6 mapped to $WORK/COM5 and $WORK/COM6, where start_sim puts melor-sim's terminals.
 set -euo pipefail
 PENTREL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 PENTREL_WIN_BIN="$PENTREL_ROOT/build/windows/bin"
-export WINEDEBUG=-all
+SIM="$PENTREL_ROOT/build/native/bin/melor-sim"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko prompts
 export WINEPREFIX=$(mktemp -d /tmp/pentrel-wine.XXXXXX)
-export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko prompts in a fresh prefix
+WORK=$(mktemp -d /tmp/pentrel-wine-work.XXXXXX)
+SIM_PIDS=()
 
-wine_env_cleanup() {
-  wineserver -k 2>/dev/null || true
-  [ -n "${PENTREL_XVFB_PID:-}" ] && kill "$PENTREL_XVFB_PID" 2>/dev/null || true
-  rm -rf "$WINEPREFIX"
-}
-trap wine_env_cleanup EXIT
+trap 'stop_sims; wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX" "$WORK"' EXIT
 
-# A display for the programs that open windows: Xvfb on the first free display number.
-start_display() {
-  local number=90
-  while [ -e /tmp/.X11-unix/X$number ] || [ -e /tmp/.X$number-lock ]; do number=$((number + 1)); done
-  Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  PENTREL_XVFB_PID=$!
-  export DISPLAY=":$number"
-  for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$number ] && return 0; sleep 0.1; done
-  echo "Xvfb did not start" >&2
-  return 1
-}
-
-# Creates the prefix once, before the first test, so that no test pays for it.
+# init_prefix [COMMAND...]: creates the prefix once, before the first test, so that no test pays
+# for it; COMMAND sets up more of it, for the session the tests start. Wine's mount manager brings
+# dosdevices/comN up to date with the registry only when its next session starts, so the links
+# are set here too; they point at fixed paths, where each simulator is reached without a restart.
 init_prefix() {
   wineboot --init >/dev/null 2>&1 || true
   wineserver -w
-}
-
-# Maps a device path (a melor-sim pty) to a COM port name in the prefix: map_com_port COM5 /dev/pts/3
-# Wine's mount manager brings dosdevices/comN up to date with the registry only when its next
-# session starts, and programs started at once may open the port before it has; the link is set
-# here too, so no program can find the previous test's device behind the name.
-map_com_port() {
-  wine reg add 'HKLM\Software\Wine\Ports' /v "$1" /d "$2" /f >/dev/null 2>&1
-  ln -sfn "$2" "$WINEPREFIX/dosdevices/${1,,}"
+  for port in COM5 COM6; do
+    wine reg add 'HKLM\Software\Wine\Ports' /v $port /d "$WORK/$port" /f >/dev/null 2>&1
+    ln -sfn "$WORK/$port" "$WINEPREFIX/dosdevices/${port,,}"
+  done
+  "$@"
   wineserver -k
   wineserver -w 2>/dev/null || true
+  # Started here, with its output dropped: as it ends, it reports on the ports it had open. It
+  # outlives its last program by a minute, so that no later one starts a server of its own.
+  wineserver -p60 >/dev/null 2>&1
+}
+
+# start_sim PORT [melor-sim options...]: melor-sim behind PORT, writing its flash to $WORK/PORT.bin
+# when it stops.
+start_sim() {
+  "$SIM" --link "$WORK/$1" --dump "$WORK/$1.bin" --timeout 900 "${@:2}" >"$WORK/$1.log" 2>&1 &
+  SIM_PIDS+=($!)
+  for _ in $(seq 100); do [ -e "$WORK/$1" ] && return 0; sleep 0.05; done
+  echo "melor-sim did not make $WORK/$1" >&2
+  return 1
+}
+
+# Stops the simulators; each writes its flash as it ends.
+stop_sims() {
+  for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
+  SIM_PIDS=()
+}
+
+# expect_flash PORT IMAGE.bin: the stopped simulator of PORT holds exactly that flash.
+expect_flash() {
+  cmp -s "$2" "$WORK/$1.bin" && return 0
+  echo "the flash behind $1 does not hold $(basename "$2")"
+  status=1
 }
