@@ -77,7 +77,7 @@ TEST_F(FramingTest, SendPacket_sends_the_largest_payload_whole_and_refuses_a_lon
   EXPECT_EQ(log.Lines(), Lines{u"SendPacket payload too long (1021 bytes)"});
 }
 
-TEST_F(FramingTest, SendPacket_reports_a_short_write_when_the_line_stalls) {
+TEST_F(FramingTest, SendPacket_and_ReceivePacket_report_a_stalled_line_and_one_that_hung_up) {
   // Nobody reads the far end: fill the line until a write comes back short.
   COMMTIMEOUTS quick{0, 1, 60, 0, 20}, applied;
   ASSERT_TRUE(GetCommTimeouts(port, &applied) && SetCommTimeouts(port, &quick));
@@ -87,17 +87,16 @@ TEST_F(FramingTest, SendPacket_reports_a_short_write_when_the_line_stalls) {
     ASSERT_TRUE(WriteFile(port, filler.data(), filler.size(), &written, nullptr));
   ASSERT_TRUE(written < filler.size() && SetCommTimeouts(port, &applied));
   EXPECT_EQ(SendPacket(port, kGoodFrame.data() + 4, 3), 1);
-  ASSERT_EQ(log.Lines().size(), 1u);
-  EXPECT_EQ(log.Lines()[0].rfind(u"SendPacket short write, expected 9 wrote ", 0), 0u);
-  EXPECT_NE(log.Lines()[0], u"SendPacket short write, expected 9 wrote 9");
-}
-
-TEST_F(FramingTest, SendPacket_and_ReceivePacket_report_a_line_that_hung_up) {
   line.HangUp();
   EXPECT_EQ(SendPacket(port, kGoodFrame.data() + 4, 3), 1);
   EXPECT_EQ(Receive(10), Reply(1, 0, {}));
   // The system error code in lower-case hexadecimal: EIO is ERROR_GEN_FAILURE, 31.
-  EXPECT_EQ(log.Lines(), (Lines{u"SendPacket failed with error 1f", u"failed with error 1f"}));
+  Lines logged = log.Lines();
+  ASSERT_EQ(logged.size(), 3u);
+  EXPECT_EQ(logged[0].rfind(u"SendPacket short write, expected 9 wrote ", 0), 0u);
+  EXPECT_NE(logged[0], u"SendPacket short write, expected 9 wrote 9");
+  EXPECT_EQ(Lines(logged.begin() + 1, logged.end()),
+            (Lines{u"SendPacket failed with error 1f", u"failed with error 1f"}));
 }
 
 TEST_F(FramingTest, ReceivePacket_unwraps_resyncs_and_ends_frames_as_the_line_has_them) {
@@ -124,7 +123,7 @@ TEST_F(FramingTest, ReceivePacket_unwraps_resyncs_and_ends_frames_as_the_line_ha
     for (size_t i = 0; i < c.replies.size(); i++) {
       Reply reply = Receive(i == 0 ? 5 : 0);
       EXPECT_EQ(reply, c.replies[i]) << testing::PrintToString(c.line);
-      if (std::get<0>(reply) == 0) EXPECT_EQ(LastFrameFailedChecksum(), c.failedChecksum);
+      EXPECT_TRUE(std::get<0>(reply) != 0 || LastFrameFailedChecksum() == c.failedChecksum);
     }
   }
   EXPECT_EQ(log.Lines(), Lines{u"checksum error on rx"});

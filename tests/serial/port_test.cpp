@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <functional>
+#include <span>
 #include <tuple>
 
 #include "serial/port.h"
@@ -94,44 +94,74 @@ TEST_F(OpenPortTest, applies_the_bootloader_line_settings_and_RestorePort_puts_b
   EXPECT_TRUE(log.Lines().empty());
 }
 
-// The fast reply mode adds the interval time-out and nothing else: reads that get nothing keep
-// their 100 ms, so every count of empty reads means what it did. It is off unless asked for.
-TEST_F(OpenPortTest, the_fast_reply_mode_changes_only_the_interval_time_out) {
-  FastReplies = true;
-  RestorePort(OpenPort(u"COM5", nullptr, nullptr), nullptr, nullptr);
-  COMMTIMEOUTS fast = kBootloaderTimeouts;
-  fast.ReadIntervalTimeout = kFastReplyInterval;
-  EXPECT_TRUE(SameBytes(ReadBack().second, fast));
-  ResetSettings();
-  EXPECT_FALSE(FastReplies);
-}
-
 // Without the release of the exclusive mode, an unprivileged user finds a pseudo-terminal locked
 // after the first run, and "probe all" fails between its availability test and the real open.
-TEST_F(OpenPortTest, a_port_in_use_fails_for_this_and_other_processes_until_given_back) {
+// Other programs' usual signs of holding a port count as in use too.
+TEST_F(OpenPortTest, a_port_in_use_is_refused_here_and_elsewhere_until_given_back) {
+  auto expectInUse = [&](bool inUse, const std::string& what) {
+    EXPECT_EQ(TestPortOpen(u"COM5"), inUse ? 1 : 0) << what;
+    HANDLE port = OpenPort(u"COM5", nullptr, nullptr);
+    EXPECT_EQ(port != INVALID_HANDLE_VALUE, !inUse) << what;
+    if (port != INVALID_HANDLE_VALUE) RestorePort(port, nullptr, nullptr);
+  };
   auto exclusiveMode = [&] {
     int exclusive = 0;
     ioctl(line.slave, TIOCGEXCL, &exclusive);
     return exclusive != 0;
   };
+  FastReplies = true;
   HANDLE port = OpenPort(u"COM5", nullptr, nullptr);
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(exclusiveMode());
-  EXPECT_EQ(OpenPort(u"COM5", nullptr, nullptr), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(TestPortOpen(u"COM5"), 1);
+  expectInUse(true, "open here");
   pid_t child = fork();
   if (child == 0) _exit(OpenDevice(u"COM5") == INVALID_HANDLE_VALUE ? GetLastError() : 0);
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(ERROR_ACCESS_DENIED));
   // Without saved copies RestorePort only closes: the port is given back with the line settings.
+  // The fast reply mode adds the interval time-out and nothing else: reads that get nothing
+  // keep their 100 ms, so every count of empty reads means what it did.
   RestorePort(port, nullptr, nullptr);
   EXPECT_FALSE(exclusiveMode());
-  EXPECT_EQ(TestPortOpen(u"COM5"), 0);
   auto [state, timeouts] = ReadBack();
-  EXPECT_EQ(state.BaudRate, 57600u);
-  EXPECT_TRUE(SameBytes(timeouts, kBootloaderTimeouts));
-  EXPECT_EQ(log.Lines(), Lines{u"Unable to open COM5 (5)"});
+  COMMTIMEOUTS fast = kBootloaderTimeouts;
+  fast.ReadIntervalTimeout = kFastReplyInterval;
+  EXPECT_TRUE(state.BaudRate == 57600 && SameBytes(timeouts, fast));
+  ResetSettings();
+  EXPECT_FALSE(FastReplies);
+
+  int other = open(line.slavePath.c_str(), O_RDWR | O_NOCTTY);
+  flock(other, LOCK_EX);
+  expectInUse(true, "an flock from another descriptor");
+  close(other);
+  ioctl(line.slave, TIOCEXCL);
+  expectInUse(true, "the tty's exclusive mode set by another descriptor");
+  ioctl(line.slave, TIOCNXCL);
+
+  // UUCP lock files: the pid in ASCII padded to ten characters (the usual form), in four ASCII
+  // bytes, or binary in four bytes; a lock left by a process that ended does not count.
+  std::string name = line.slavePath.substr(5);  // the path below /dev, '/' as '_'
+  std::replace(name.begin(), name.end(), '/', '_');
+  std::string lockFile = "/run/lock/LCK.." + name;
+  pid_t ended = fork(), self = getpid();
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);
+  auto padded = [](pid_t pid) {
+    std::string digits = std::to_string(pid);
+    return std::string(10 - digits.size(), ' ') + digits + '\n';
+  };
+  std::pair<std::string, bool> locks[] = {
+      {padded(self), true}, {"  1\n", true},
+      {std::string(reinterpret_cast<const char*>(&self), 4), true}, {padded(ended), false}};
+  bool canLock = access("/run/lock", W_OK) == 0;
+  for (const auto& [contents, inUse] : std::span(locks, canLock ? std::size(locks) : 0)) {
+    std::ofstream(lockFile) << contents;
+    expectInUse(inUse, testing::PrintToString(contents));
+    remove(lockFile.c_str());
+  }
+  EXPECT_EQ(TestPortOpen(u"COM5"), 0);
+  EXPECT_EQ(log.Lines(), Lines(canLock ? 6 : 3, u"Unable to open COM5 (5)"));
 }
 
 TEST_F(OpenPortTest, reports_a_missing_port_and_a_device_that_is_no_serial_port) {
@@ -151,53 +181,6 @@ TEST(BuildPortPath, prefixes_the_device_namespace_and_cuts_to_259_characters) {
   std::u16string longName(300, u'X');
   BuildPortPath(path, longName.c_str());
   EXPECT_EQ(std::u16string(path), u"\\\\.\\" + longName.substr(0, 255));
-}
-
-TEST_F(OpenPortTest, a_port_another_program_holds_in_a_visible_way_is_in_use) {
-  // The UUCP lock file of the pty: its path below /dev, '/' as '_'.
-  std::string name = line.slavePath.substr(5);
-  std::replace(name.begin(), name.end(), '/', '_');
-  std::string lockFile = "/run/lock/LCK.." + name;
-  // The usual form: the pid in ASCII, padded to ten characters.
-  auto writeLock = [&](std::string pid) {
-    std::ofstream(lockFile) << pid.insert(0, 10 - pid.size(), ' ') << '\n';
-  };
-  auto removeLock = [&] { remove(lockFile.c_str()); };
-  pid_t ended = fork();
-  if (ended == 0) _exit(0);
-  waitpid(ended, nullptr, 0);
-  int self = getpid(), other = -1;
-  struct Case {
-    const char* what;
-    std::function<void()> hold, letGo;
-    bool inUse;
-  } cases[] = {
-      {"an flock from another descriptor",
-       [&] { other = open(line.slavePath.c_str(), O_RDWR | O_NOCTTY), flock(other, LOCK_EX); },
-       [&] { close(other); }, true},
-      {"the tty's exclusive mode set by another descriptor",
-       [&] { ioctl(line.slave, TIOCEXCL); }, [&] { ioctl(line.slave, TIOCNXCL); }, true},
-      {"a UUCP lock file with a live pid", [&] { writeLock(std::to_string(self)); }, removeLock, true},
-      {"a UUCP lock file of four ASCII bytes (pid 1)",
-       [&] { std::ofstream(lockFile) << "  1\n"; }, removeLock, true},
-      {"a UUCP lock file with a binary pid",
-       [&] { std::ofstream(lockFile).write(reinterpret_cast<const char*>(&self), 4); }, removeLock,
-       true},
-      {"a UUCP lock file left by a process that ended", [&] { writeLock(std::to_string(ended)); },
-       removeLock, false},
-  };
-  bool canLock = access("/run/lock", W_OK) == 0;
-  for (Case& c : cases) {
-    if (!canLock && std::string(c.what).find("UUCP") != std::string::npos) continue;
-    c.hold();
-    EXPECT_EQ(TestPortOpen(u"COM5"), c.inUse ? 1 : 0) << c.what;
-    HANDLE port = OpenPort(u"COM5", nullptr, nullptr);
-    EXPECT_EQ(port != INVALID_HANDLE_VALUE, !c.inUse) << c.what;
-    if (port != INVALID_HANDLE_VALUE) RestorePort(port, nullptr, nullptr);
-    c.letGo();
-    EXPECT_EQ(TestPortOpen(u"COM5"), 0) << c.what << ", once let go";
-  }
-  EXPECT_EQ(log.Lines(), Lines(canLock ? 5 : 2, u"Unable to open COM5 (5)"));
 }
 
 TEST_F(OpenPortTest, WriteFile_returns_once_the_bytes_have_left_within_its_write_timeout) {
