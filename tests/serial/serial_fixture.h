@@ -60,11 +60,10 @@ struct PtyPair {
   // Bytes written by the far end and not yet read by the near end.
   int Waiting() const {
     int count = 0;
-    ioctl(slave, FIONREAD, &count);
-    return count;
+    return ioctl(slave, FIONREAD, &count) == 0 ? count : -1;
   }
   void HangUp() {
-    if (master >= 0) close(master);
+    close(master);
     master = -1;
   }
 };
