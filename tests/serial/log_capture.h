@@ -8,8 +8,6 @@
 struct LogCapture {
   LogCapture();
   ~LogCapture();
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
 
   // The lines logged so far, trailing spaces trimmed.
   std::vector<std::u16string> Lines() const;

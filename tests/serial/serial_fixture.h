@@ -10,10 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdint>
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "log_capture.h"
 #include "platform/text.h"
@@ -42,7 +39,6 @@ struct PtyPair {
     HangUp();
     close(slave);
   }
-  PtyPair(const PtyPair&) = delete;
 
   // The tests send less than the pty buffers hold, so one write takes it all.
   void Send(const Bytes& bytes) const {
