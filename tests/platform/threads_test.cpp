@@ -39,34 +39,28 @@ TEST(CreateThread, reports_the_exit_code_of_a_return_or_of_ExitThread_and_outliv
 }
 
 // The log's lock: its owner may take it again; another thread waits, and cannot release it.
-TEST(CreateMutexW, is_recursive_for_its_owner_and_exclusive_against_others) {
+// Each thread keeps its own last error.
+TEST(CreateMutexW, is_recursive_for_its_owner_and_exclusive_against_others_with_their_own_error) {
   HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
   ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
   ASSERT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
-  DWORD otherResult = WAIT_FAILED;
-  auto fromOtherThread = [&](DWORD waitMs) {
-    std::thread([&] {
-      otherResult = WaitForSingleObject(mutex, waitMs);
-      if (otherResult == WAIT_TIMEOUT && ReleaseMutex(mutex)) otherResult = WAIT_FAILED;
-    }).join();
-  };
-  fromOtherThread(30);
-  EXPECT_EQ(otherResult, WAIT_TIMEOUT);
-  EXPECT_TRUE(ReleaseMutex(mutex) && ReleaseMutex(mutex));
-  fromOtherThread(0);
-  EXPECT_EQ(otherResult, WAIT_OBJECT_0);
-  EXPECT_TRUE(CloseHandle(mutex));
-}
-
-TEST(GetLastError, is_kept_per_thread) {
   SetLastError(ERROR_ACCESS_DENIED);
-  DWORD seenByOther = 1;
-  std::thread([&] {
-    seenByOther = GetLastError();
-    SetLastError(ERROR_FILE_NOT_FOUND);
-  }).join();
-  EXPECT_EQ(seenByOther, ERROR_SUCCESS);
+  // Another thread's error at its start, its wait, whether it may release, and its error then.
+  auto fromOtherThread = [&](DWORD waitMs) {
+    std::vector<DWORD> seen;
+    std::thread([&] {
+      seen = {GetLastError(), WaitForSingleObject(mutex, waitMs),
+              static_cast<DWORD>(ReleaseMutex(mutex))};
+      seen.push_back(GetLastError());
+    }).join();
+    return seen;
+  };
+  using Seen = std::vector<DWORD>;
+  EXPECT_EQ(fromOtherThread(30), (Seen{ERROR_SUCCESS, WAIT_TIMEOUT, FALSE, ERROR_NOT_OWNER}));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(ReleaseMutex(mutex) && ReleaseMutex(mutex));
+  EXPECT_EQ(fromOtherThread(0), (Seen{ERROR_SUCCESS, WAIT_OBJECT_0, TRUE, ERROR_SUCCESS}));
+  EXPECT_TRUE(CloseHandle(mutex));
 }
 
 }  // namespace
