@@ -12,11 +12,11 @@ std::u16string Target(const std::u16string& name) {
   return QueryDosDeviceW(Win32Text(name.c_str()), Win32Text(target), 512) == 0 ? u"" : target;
 }
 
-using DosDeviceNames = SerialTest;
+using PosixSerialFile = SerialTest;
 
 // Names reach devices through the folder in any case, or by absolute path; the list comes in the
 // folder's order with the Win32 buffer contract.
-TEST_F(DosDeviceNames, reach_devices_and_are_listed_in_the_folders_order) {
+TEST_F(PosixSerialFile, DOS_device_names_reach_devices_and_are_listed_in_the_folders_order) {
   for (const std::u16string& name : Lines{u"COM5", u"com5", ToU16(line.slavePath)}) {
     HANDLE port = OpenDevice(name);
     EXPECT_NE(port, INVALID_HANDLE_VALUE);
@@ -67,13 +67,11 @@ TEST(DosDeviceDefault, is_the_home_folder_and_else_the_serial_devices_present) {
   setenv("HOME", oldHome.c_str(), 1);
 }
 
-using SerialFileTest = SerialTest;
-
 // The time-outs the bootloader's line uses: without an interval a read waits out its total
 // time-out; with one it ends once the line has been quiet for the interval after its first byte:
 // gaps shorter than that keep the read going, and a read that gets nothing still waits out its
 // whole total time-out.
-TEST_F(SerialFileTest, ReadFile_ends_as_its_timeouts_say_and_takes_no_more_than_asked) {
+TEST_F(PosixSerialFile, ReadFile_ends_as_its_timeouts_say_and_takes_no_more_than_asked) {
   HANDLE port = OpenDevice(u"COM5");
   DCB state;
   ASSERT_TRUE(GetCommState(port, &state) && SetCommState(port, &state));  // raw
