@@ -42,11 +42,8 @@ class FramingTest : public SerialTest {
 };
 
 TEST_F(FramingTest, SendPacket_frames_each_payload_byte_for_byte_and_refuses_one_too_long) {
-  struct Case {
-    Bytes payload;
-    int32_t length;
-    Bytes tail;  // what follows the preamble
-  } cases[] = {
+  // The payload, the length given, and what follows the preamble.
+  std::tuple<Bytes, int32_t, Bytes> cases[] = {
       {{0x09, 0x00, 0x00}, 3, {0x09, 0x00, 0x00, 0xF7, 0x04}},
       {{0x55, 0x04}, 2, {0x05, 0x55, 0x05, 0x04, 0xA7, 0x04}},
       {{0xFB}, 1, {0xFB, 0x05, 0x05, 0x04}},  // checksum 0x05, escaped
@@ -54,9 +51,9 @@ TEST_F(FramingTest, SendPacket_frames_each_payload_byte_for_byte_and_refuses_one
       {{0x01}, 0, {0x00, 0x04}},
       {{0x01}, -7, {0x00, 0x04}},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(SendPacket(port, c.payload.data(), c.length), 0);
-    EXPECT_EQ(line.Received(50), Join({kPreamble, c.tail})) << "payload length " << c.length;
+  for (const auto& [payload, length, tail] : cases) {
+    EXPECT_EQ(SendPacket(port, payload.data(), length), 0);
+    EXPECT_EQ(line.Received(50), Join({kPreamble, tail})) << "payload length " << length;
   }
   // The largest payload, 1020 bytes that all need an escape: 2040 framed bytes, then the
   // checksum and the end; back over the line, the receiver unwraps it to the same payload.
@@ -92,11 +89,9 @@ TEST_F(FramingTest, SendPacket_and_ReceivePacket_report_a_stalled_line_and_one_t
 }
 
 TEST_F(FramingTest, ReceivePacket_unwraps_resyncs_and_ends_frames_as_the_line_has_them) {
-  struct Case {
-    Bytes line;
-    std::vector<Reply> replies;  // one ReceivePacket(5) each, then one ReceivePacket(0) each
-    bool failedChecksum;
-  } cases[] = {
+  // What the line brings, the replies to one ReceivePacket(5) and then ReceivePacket(0) each,
+  // and whether the frames delivered failed their checksum.
+  std::tuple<Bytes, std::vector<Reply>, bool> cases[] = {
       {kGoodFrame, {{0, 3, {0x09, 0x00, 0x00}}}, false},
       // A bad checksum stays counted in the length.
       {Join({kPreamble, {0x09, 0x00, 0x00, 0xF6, 0x04}}), {{0, 4, {0x09, 0x00, 0x00, 0xF6}}}, true},
@@ -114,12 +109,12 @@ TEST_F(FramingTest, ReceivePacket_unwraps_resyncs_and_ends_frames_as_the_line_ha
       {Join({kPreamble, Bytes(2047, 0x11), {0x11, 0x04}}), {{0, 2047, Bytes(2047, 0x11)}}, false},
       {Join({kPreamble, Bytes(2049, 0x11), {0x04}}), {{1, 0, {}}}, false},
   };
-  for (const Case& c : cases) {
-    line.Send(c.line);
-    for (size_t i = 0; i < c.replies.size(); i++) {
+  for (const auto& [bytes, replies, failedChecksum] : cases) {
+    line.Send(bytes);
+    for (size_t i = 0; i < replies.size(); i++) {
       Reply reply = Receive(i == 0 ? 5 : 0);
-      EXPECT_EQ(reply, c.replies[i]) << testing::PrintToString(c.line);
-      EXPECT_TRUE(std::get<0>(reply) != 0 || LastFrameFailedChecksum() == c.failedChecksum);
+      EXPECT_EQ(reply, replies[i]) << testing::PrintToString(bytes);
+      EXPECT_TRUE(std::get<0>(reply) != 0 || LastFrameFailedChecksum() == failedChecksum);
     }
   }
   EXPECT_EQ(log.Lines(), (Lines{u"checksum error on rx",

@@ -2,6 +2,7 @@
 // its default), the QueryDosDeviceW buffer contract, and ReadFile under COMMTIMEOUTS, the
 // interval time-out included.
 #include <thread>
+#include <tuple>
 
 #include "serial_fixture.h"
 
@@ -78,14 +79,9 @@ TEST_F(PosixSerialFile, ReadFile_ends_as_its_timeouts_say_and_takes_no_more_than
   state.BaudRate = 12345;  // a baud rate the line cannot run is refused
   EXPECT_FALSE(SetCommState(port, &state));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  struct Case {
-    COMMTIMEOUTS timeouts;
-    std::vector<int> pausesMs;  // before each burst the far end sends
-    size_t burst;
-    DWORD fewest, most;  // bytes the read takes
-    double atLeastMs;
-    const char* what;
-  } cases[] = {
+  // The time-outs; the pauses before each burst the far end sends, and the burst; the fewest and
+  // the most bytes the read takes; the least time it takes.
+  std::tuple<COMMTIMEOUTS, std::vector<int>, size_t, DWORD, DWORD, double, const char*> cases[] = {
       {{0, 1, 60, 0, 0}, {}, 0, 0, 0, 95, "silence: success with 0 bytes at the total time-out"},
       {{0, 1, 60, 0, 0}, {0}, 7, 7, 7, 95, "what came by the total time-out"},
       {{0, 0, 20000, 0, 0}, {0}, 70, 64, 64, 0, "a full read at once, the rest left waiting"},
@@ -94,25 +90,25 @@ TEST_F(PosixSerialFile, ReadFile_ends_as_its_timeouts_say_and_takes_no_more_than
       {{20, 0, 300, 0, 0}, {}, 0, 0, 0, 295, "nothing: the whole total time-out"},
       {{1000, 0, 100, 0, 0}, std::vector<int>(60, 5), 1, 1, 30, 0, "a trickle cut off in time"},
   };
-  for (Case& c : cases) {
-    ASSERT_TRUE(SetCommTimeouts(port, &c.timeouts));
+  for (auto& [timeouts, pausesMs, burst, fewest, most, atLeastMs, what] : cases) {
+    ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
     std::thread sender([&] {
-      for (int pause : c.pausesMs) {
+      for (int pause : pausesMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-        line.Send(Bytes(c.burst, 0x42));
+        line.Send(Bytes(burst, 0x42));
       }
     });
     uint8_t buffer[64];
     DWORD count = 99;
     auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(ReadFile(port, buffer, 64, &count, nullptr)) << c.what;
+    EXPECT_TRUE(ReadFile(port, buffer, 64, &count, nullptr)) << what;
     std::chrono::duration<double, std::milli> ms = std::chrono::steady_clock::now() - start;
     sender.join();
-    int left = static_cast<int>(c.pausesMs.size() * c.burst - count);
+    int left = static_cast<int>(pausesMs.size() * burst - count);
     for (int i = 0; i < 100 && line.Waiting() != left; i++) usleep(1000);  // bytes on their way
-    EXPECT_TRUE(c.fewest <= count && count <= c.most) << c.what << ": " << count;
-    EXPECT_TRUE(c.atLeastMs <= ms.count() && ms.count() < 10000) << c.what << ": " << ms.count();
-    EXPECT_EQ(line.Waiting(), left) << c.what;
+    EXPECT_TRUE(fewest <= count && count <= most) << what << ": " << count;
+    EXPECT_TRUE(atLeastMs <= ms.count() && ms.count() < 10000) << what << ": " << ms.count();
+    EXPECT_EQ(line.Waiting(), left) << what;
     tcflush(line.slave, TCIFLUSH);
   }
   CloseHandle(port);
