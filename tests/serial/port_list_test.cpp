@@ -44,7 +44,7 @@ class PortListTest : public SerialTest {
   // The folder's own order, kept to the given names.
   Lines InFolderOrder(const std::vector<std::string>& kept) {
     Lines names;
-    for (const std::string& name : devices.Names())
+    for (const std::string& name : Names())
       if (std::find(kept.begin(), kept.end(), name) != kept.end()) names.push_back(ToU16(name));
     return names;
   }
@@ -55,8 +55,8 @@ TEST_F(PortListTest, keeps_free_names_beginning_with_upper_case_COM_in_the_syste
   EXPECT_EQ(list, nullptr);
   // Devices that open: the list checks no more than that.
   for (const char* name : {"COM12", "COMx", "COM", "com7", "CO", "XCOM1"})
-    devices.Link(name, "/dev/null");
-  devices.Link("COM9", "/nonexistent/tty");
+    Link(name, "/dev/null");
+  Link("COM9", "/nonexistent/tty");
   EXPECT_EQ(Build(u"COM5"), InFolderOrder({"COM12", "COMx", "COM"}));
   // Rebuilding starts from nothing: a port given back since is listed, and nothing twice.
   EXPECT_EQ(Build(), InFolderOrder({"COM5", "COM12", "COMx", "COM"}));
@@ -67,7 +67,7 @@ TEST_F(PortListTest, doubles_portListSize_when_the_names_outgrow_it_and_starts_t
   // Entries that are no devices, more than 8192 characters of names in all.
   for (size_t used = 0, i = 0; used <= 8192; i++) {
     std::string name = "FILLER_DEVICE_" + std::to_string(i);
-    devices.Link(name, "/nonexistent/" + name);
+    Link(name, "/nonexistent/" + name);
     used += name.size() + 1;
   }
   using Sizes = std::vector<size_t>;
@@ -85,7 +85,7 @@ TEST_F(PortListTest, doubles_portListSize_when_the_names_outgrow_it_and_starts_t
 }
 
 TEST_F(PortListTest, reports_each_failure_and_keeps_what_it_could_list) {
-  for (const char* name : {"COM6", "COM7"}) devices.Link(name, "/dev/null");
+  for (const char* name : {"COM6", "COM7"}) Link(name, "/dev/null");
   Lines all = InFolderOrder({"COM5", "COM6", "COM7"});
   // Counted from the buffer: first node, its name, second node.
   EXPECT_EQ(Build(nullptr, 3), (Lines{all[1], all[2]}));

@@ -160,7 +160,7 @@ TEST_F(OpenPortTest, a_port_in_use_is_refused_here_and_elsewhere_until_given_bac
 
 TEST_F(OpenPortTest, reports_a_missing_port_and_a_device_that_is_no_serial_port) {
   EXPECT_EQ(OpenPort(u"COM9", nullptr, nullptr), INVALID_HANDLE_VALUE);
-  devices.Link("COM6", "/dev/null");
+  Link("COM6", "/dev/null");
   DCB saved{};
   saved.BaudRate = 1234;
   EXPECT_EQ(OpenPort(u"COM6", &saved, nullptr), INVALID_HANDLE_VALUE);

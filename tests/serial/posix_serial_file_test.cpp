@@ -29,9 +29,9 @@ TEST_F(PosixSerialFile, DOS_device_names_reach_devices_and_are_listed_in_the_fol
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   }
 
-  for (const char* name : {"zeta", "COM10", "alpha", "COM2"}) devices.Link(name, "/dev/null");
+  for (const char* name : {"zeta", "COM10", "alpha", "COM2"}) Link(name, "/dev/null");
   std::u16string names;
-  for (const std::string& name : devices.Names()) names += ToU16(name) + u'\0';
+  for (const std::string& name : Names()) names += ToU16(name) + u'\0';
   DWORD needed = names.size() + 1;
   std::u16string buffer(needed + 8, u'#');
   EXPECT_EQ(QueryDosDeviceW(nullptr, Win32Text(buffer.data()), needed), needed);

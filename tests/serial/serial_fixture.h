@@ -64,39 +64,34 @@ struct PtyPair {
   }
 };
 
-// A temporary DOS-device folder named by PENTREL_DOSDEVICES for the life of the object.
-struct DosDeviceFolder {
-  std::string path;
+// A test with the log recorded and a temporary DOS-device folder, named by PENTREL_DOSDEVICES,
+// where COM5 is a fresh pty pair.
+class SerialTest : public ::testing::Test {
+ protected:
+  PtyPair line;
+  LogCapture log;
+  std::string devices;
 
-  DosDeviceFolder() {
+  SerialTest() {
     char pattern[] = "/tmp/pentrel-dosdevices.XXXXXX";
-    path = mkdtemp(pattern);
-    setenv("PENTREL_DOSDEVICES", path.c_str(), 1);
+    devices = mkdtemp(pattern);
+    setenv("PENTREL_DOSDEVICES", devices.c_str(), 1);
+    Link("COM5", line.slavePath);
   }
-  ~DosDeviceFolder() {
+  ~SerialTest() override {
     unsetenv("PENTREL_DOSDEVICES");
-    std::filesystem::remove_all(path);
+    std::filesystem::remove_all(devices);
   }
   void Link(const std::string& name, const std::string& target) const {
-    std::filesystem::create_symlink(target, path + "/" + name);
+    std::filesystem::create_symlink(target, devices + "/" + name);
   }
   // Names in the folder's own order, as the directory lists them.
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path))
+    for (const auto& entry : std::filesystem::directory_iterator(devices))
       names.push_back(entry.path().filename());
     return names;
   }
-};
-
-// A test with a COM5 on a fresh pty pair and the log recorded.
-class SerialTest : public ::testing::Test {
- protected:
-  PtyPair line;
-  DosDeviceFolder devices;
-  LogCapture log;
-
-  SerialTest() { devices.Link("COM5", line.slavePath); }
 };
 
 inline std::u16string ToU16(const std::string& text) { return {text.begin(), text.end()}; }
