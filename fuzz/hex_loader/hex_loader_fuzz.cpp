@@ -12,24 +12,12 @@
 #include "platform/text.h"
 #include "settings/settings.h"
 
-namespace {
-
-std::string ScratchFile() {
-  const char* folder = std::getenv("TMPDIR");
-  return std::string(folder != nullptr ? folder : "/tmp") + "/pentrel-fuzz-" +
-         std::to_string(getpid()) + ".hex";
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = ScratchFile();
-  static bool ready = [] {
-    InitMessageLog();
-    return Utf8ToUtf16(path.c_str(), HexFileName, kPathCapacity);
-  }();
-  if (!ready) std::abort();
-  FILE* file = std::fopen(path.c_str(), "wb");
+  static const char* folder = std::getenv("TMPDIR");
+  static const std::string path = std::string(folder != nullptr ? folder : "/tmp") +
+                                  "/pentrel-fuzz-" + std::to_string(getpid()) + ".hex";
+  static bool ready = (InitMessageLog(), Utf8ToUtf16(path.c_str(), HexFileName, kPathCapacity));
+  FILE* file = ready ? std::fopen(path.c_str(), "wb") : nullptr;
   if (file == nullptr) std::abort();
   std::fwrite(data, 1, size, file);
   std::fclose(file);

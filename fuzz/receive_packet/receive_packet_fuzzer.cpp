@@ -2,9 +2,10 @@
 // (0 to 3), then each piece is a length byte (taken modulo 41; 0 is an empty read) followed by
 // that many bytes. Checks that the outputs are consistent, that the length stays within the
 // receive buffer, and that the same bytes give the same answer however they are split.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "log/message_log.h"
@@ -15,50 +16,26 @@ namespace {
 
 using Piece = std::vector<uint8_t>;
 
-struct Answer {
-  int result;
-  int32_t length;
-  Piece payload;
-  bool operator==(const Answer&) const = default;
-};
-
-std::vector<Piece> ParsePieces(const uint8_t* data, size_t size) {
-  std::vector<Piece> pieces;
-  size_t at = 0;
-  while (at < size) {
-    size_t length = data[at++] % (kReadChunkSize + 1);
-    if (length > size - at) length = size - at;
-    pieces.emplace_back(data + at, data + at + length);
-    at += length;
-  }
-  return pieces;
-}
-
-Answer Receive(std::vector<Piece> pieces, uint32_t retries) {
+// ReceivePacket's result, length and payload, once they are checked to agree.
+std::tuple<int, int32_t, Piece> Receive(std::vector<Piece> pieces, uint32_t retries) {
   ScriptReads(std::move(pieces));
   HANDLE port = reinterpret_cast<HANDLE>(static_cast<intptr_t>(1));
   const uint8_t* data = reinterpret_cast<const uint8_t*>(&retries);  // must be overwritten
   int32_t length = -99;
-  Answer answer{ReceivePacket(port, &data, &length, retries), length, {}};
-  if (answer.result == 1 && (data != nullptr || length != 0)) abort();
-  if (answer.result == 0) {
-    if (data == nullptr || length < -1 || length > kReceiveBufferSize) abort();
-    // An empty frame comes back as length -1: no payload to copy.
-    if (length > 0) answer.payload.assign(data, data + length);
-  }
-  if (answer.result != 0 && answer.result != 1) abort();
-  return answer;
+  int result = ReceivePacket(port, &data, &length, retries);
+  if (result != 0 && result != 1) abort();
+  if (result == 1 && (data != nullptr || length != 0)) abort();
+  if (result == 0 && (data == nullptr || length < -1 || length > kReceiveBufferSize)) abort();
+  // An empty frame comes back as length -1: no payload to copy.
+  return {result, length, result == 0 && length > 0 ? Piece(data, data + length) : Piece{}};
 }
 
-// The same bytes, without the empty reads, in pieces of the given size.
-std::vector<Piece> Resplit(const std::vector<Piece>& pieces, size_t size) {
-  Piece all;
-  for (const Piece& piece : pieces) all.insert(all.end(), piece.begin(), piece.end());
-  std::vector<Piece> resplit;
-  for (size_t at = 0; at < all.size(); at += size) {
-    resplit.emplace_back(all.begin() + at, all.begin() + std::min(all.size(), at + size));
-  }
-  return resplit;
+// The bytes in pieces of the given size, with no empty reads.
+std::vector<Piece> Split(const Piece& all, size_t size) {
+  std::vector<Piece> pieces;
+  for (size_t at = 0; at < all.size(); at += size)
+    pieces.emplace_back(all.begin() + at, all.begin() + std::min(all.size(), at + size));
+  return pieces;
 }
 
 }  // namespace
@@ -70,11 +47,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  std::vector<Piece> pieces = ParsePieces(data + 1, size - 1);
+  std::vector<Piece> pieces;
+  Piece all;
+  for (size_t at = 1; at < size;) {
+    size_t length = std::min<size_t>(data[at] % (kReadChunkSize + 1), size - at - 1);
+    pieces.emplace_back(data + at + 1, data + at + 1 + length);
+    all.insert(all.end(), data + at + 1, data + at + 1 + length);
+    at += length + 1;
+  }
   Receive(pieces, data[0] % 4);
   // Without empty reads, the split must not change the answer.
-  Answer bytewise = Receive(Resplit(pieces, 1), 0);
-  Answer chunked = Receive(Resplit(pieces, kReadChunkSize), 0);
-  if (!(bytewise == chunked)) abort();
+  if (Receive(Split(all, 1), 0) != Receive(Split(all, kReadChunkSize), 0)) abort();
   return 0;
 }

@@ -7,18 +7,14 @@
 
 namespace {
 
-TEST(Utf16ToUtf8, encodes_every_plane_and_replaces_lone_surrogates) {
+TEST(Utf16ToUtf8, encodes_every_plane_replaces_lone_surrogates_and_refuses_what_does_not_fit) {
   char out[64];
   ASSERT_TRUE(Utf16ToUtf8(u"A\u00e9\u20ac\xD83D\xDE00", out, sizeof out));
   EXPECT_EQ(std::string(out), "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
   ASSERT_TRUE(Utf16ToUtf8(u"x\xD800y\xDC00", out, sizeof out));
   EXPECT_EQ(std::string(out), "x\xEF\xBF\xBDy\xEF\xBF\xBD");
-}
-
-TEST(Utf16ToUtf8, refuses_what_does_not_fit_and_leaves_it_empty) {
-  char out[4];
-  EXPECT_TRUE(Utf16ToUtf8(u"abc", out, sizeof out));
-  EXPECT_FALSE(Utf16ToUtf8(u"\u20ac\u20ac", out, sizeof out));
+  EXPECT_TRUE(Utf16ToUtf8(u"abc", out, 4));
+  EXPECT_FALSE(Utf16ToUtf8(u"\u20ac\u20ac", out, 4));  // and leaves it empty
   EXPECT_EQ(out[0], '\0');
 }
 

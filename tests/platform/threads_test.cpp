@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "platform/win32.h"
 
@@ -19,61 +20,47 @@ DWORD WINAPI EndsWithExitThread(LPVOID) { ExitThread(static_cast<DWORD>(-1)); }
 
 TEST(CreateThread, reports_the_exit_code_of_a_return_or_of_ExitThread_and_outlives_its_handle) {
   release = false;
-  HANDLE returning = CreateThread(nullptr, 0, ReturnsItsParameterWhenReleased,
-                                  reinterpret_cast<LPVOID>(42), 0, nullptr);
-  HANDLE exiting = CreateThread(nullptr, 0, EndsWithExitThread, nullptr, 0, nullptr);
+  HANDLE threads[] = {
+      CreateThread(nullptr, 0, ReturnsItsParameterWhenReleased, reinterpret_cast<LPVOID>(42), 0,
+                   nullptr),
+      CreateThread(nullptr, 0, EndsWithExitThread, nullptr, 0, nullptr)};
   HANDLE orphan = CreateThread(nullptr, 0, ReturnsItsParameterWhenReleased, nullptr, 0, nullptr);
-  ASSERT_TRUE(returning != nullptr && exiting != nullptr && orphan != nullptr);
-  EXPECT_EQ(WaitForSingleObject(returning, 20), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForSingleObject(threads[0], 20), WAIT_TIMEOUT);
   // The orphan ends after its handle is gone; ASan would see a use after free.
   EXPECT_TRUE(CloseHandle(orphan));
   release = true;
-  EXPECT_EQ(WaitForSingleObject(returning, INFINITE), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(exiting, 10000), WAIT_OBJECT_0);
-  DWORD code = 0;
-  EXPECT_TRUE(GetExitCodeThread(returning, &code));
-  EXPECT_EQ(code, 42u);
-  EXPECT_TRUE(GetExitCodeThread(exiting, &code));
-  EXPECT_EQ(code, 0xFFFFFFFFu);
-  EXPECT_TRUE(CloseHandle(returning) && CloseHandle(exiting));
+  std::vector<DWORD> codes;
+  for (HANDLE thread : threads) {
+    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    EXPECT_TRUE(GetExitCodeThread(thread, &codes.emplace_back()) && CloseHandle(thread));
+  }
+  EXPECT_EQ(codes, (std::vector<DWORD>{42, 0xFFFFFFFFu}));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
-TEST(CreateMutexW, is_recursive_for_its_owner_and_exclusive_against_others) {
+// The log's lock: its owner may take it again; another thread waits, and cannot release it.
+// Each thread keeps its own last error.
+TEST(CreateMutexW, is_recursive_for_its_owner_and_exclusive_against_others_with_their_own_error) {
   HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
-  ASSERT_NE(mutex, nullptr);
   ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
   ASSERT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
-  DWORD otherResult = WAIT_FAILED, strangerError = 0;
-  BOOL releasedByStranger = TRUE;
-  std::thread([&] {
-    otherResult = WaitForSingleObject(mutex, 30);
-    releasedByStranger = ReleaseMutex(mutex);
-    strangerError = GetLastError();
-  }).join();
-  EXPECT_EQ(otherResult, WAIT_TIMEOUT);
-  EXPECT_FALSE(releasedByStranger);
-  EXPECT_EQ(strangerError, ERROR_NOT_OWNER);
-  EXPECT_TRUE(ReleaseMutex(mutex) && ReleaseMutex(mutex));
-  std::thread([&] {
-    otherResult = WaitForSingleObject(mutex, 0);
-    ReleaseMutex(mutex);
-  }).join();
-  EXPECT_EQ(otherResult, WAIT_OBJECT_0);
-  EXPECT_TRUE(CloseHandle(mutex));
-}
-
-TEST(GetLastError, is_kept_per_thread) {
   SetLastError(ERROR_ACCESS_DENIED);
-  DWORD seenByOther = 1;
-  std::thread([&] {
-    seenByOther = GetLastError();
-    SetLastError(ERROR_FILE_NOT_FOUND);
-  }).join();
-  EXPECT_EQ(seenByOther, ERROR_SUCCESS);
+  // Another thread's error at its start, its wait, whether it may release, and its error then.
+  auto fromOtherThread = [&](DWORD waitMs) {
+    std::vector<DWORD> seen;
+    std::thread([&] {
+      seen = {GetLastError(), WaitForSingleObject(mutex, waitMs),
+              static_cast<DWORD>(ReleaseMutex(mutex))};
+      seen.push_back(GetLastError());
+    }).join();
+    return seen;
+  };
+  using Seen = std::vector<DWORD>;
+  EXPECT_EQ(fromOtherThread(30), (Seen{ERROR_SUCCESS, WAIT_TIMEOUT, FALSE, ERROR_NOT_OWNER}));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(ReleaseMutex(mutex) && ReleaseMutex(mutex));
+  EXPECT_EQ(fromOtherThread(0), (Seen{ERROR_SUCCESS, WAIT_OBJECT_0, TRUE, ERROR_SUCCESS}));
+  EXPECT_TRUE(CloseHandle(mutex));
 }
 
 }  // namespace

@@ -1,15 +1,13 @@
-// Log capture for the serial tests, on both platforms: every line logged, as the view gets it.
+// Log capture for the serial tests, on both platforms: every line logged, as the ring holds it.
 #pragma once
 
 #include <string>
 #include <vector>
 
-// Records every line logged while it lives, through a view window as the real log window gets them.
+// Starts the log afresh; the lines logged since can be read back. The ring holds the last
+// kLogLines lines, more than any one test logs.
 struct LogCapture {
   LogCapture();
-  ~LogCapture();
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
 
   // The lines logged so far, trailing spaces trimmed.
   std::vector<std::u16string> Lines() const;

@@ -1,8 +1,16 @@
 // Opening a port: the bootloader's line settings, the saved copies that put the port back exactly
-// (reserved bits included), exclusive use, and the failures with their messages.
+// (reserved bits included), exclusive use, the failures with their messages; telling whether a
+// port is free (the usual signs of another program holding it count as in use), empty queues at
+// the open, and a write that returns once its bytes have left. (A terminal in normal mode put
+// back exactly: tests/bootloader/port_handover_test.cpp.)
+#include <sys/file.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <span>
 #include <tuple>
 
 #include "serial/port.h"
@@ -21,53 +29,55 @@ uint32_t FlagWord(const DCB& dcb) {
 template <typename T>
 bool SameBytes(const T& a, const T& b) { return memcmp(&a, &b, sizeof a) == 0; }
 
+const COMMTIMEOUTS kBootloaderTimeouts{0, 1, 60, 1, 10};
+
 // The state and time-outs a newly opened handle finds on COM5.
-void ReadBack(DCB& state, COMMTIMEOUTS& timeouts) {
+std::pair<DCB, COMMTIMEOUTS> ReadBack() {
+  std::pair<DCB, COMMTIMEOUTS> found;
   HANDLE port = OpenDevice(u"COM5");
-  EXPECT_TRUE(GetCommState(port, &state) && GetCommTimeouts(port, &timeouts));
+  EXPECT_TRUE(GetCommState(port, &found.first) && GetCommTimeouts(port, &found.second));
   CloseHandle(port);
+  return found;
 }
 
 using OpenPortTest = SerialTest;
 
 TEST_F(OpenPortTest, applies_the_bootloader_line_settings_and_RestorePort_puts_back_the_old) {
-  // The port as some other program might have left it, reserved bits and all.
+  // The port as some other program might have left it: every flag the opposite of the
+  // bootloader's, and the reserved bits and the fields it leaves alone set.
   DCB before;
+  memset(&before, 0x5A, sizeof before);
+  uint32_t flags = 0x1ABCDu << 15 | (~0x1091u & 0x7FFF);
+  memcpy(reinterpret_cast<char*>(&before) + 8, &flags, sizeof flags);
+  before.BaudRate = 9600, before.ByteSize = 7, before.Parity = EVENPARITY;
+  before.StopBits = TWOSTOPBITS;
   COMMTIMEOUTS beforeTimeouts{5, 6, 7, 8, 9};
   HANDLE other = OpenDevice(u"COM5");
-  ASSERT_TRUE(GetCommState(other, &before));
-  before.BaudRate = 9600, before.ByteSize = 7, before.Parity = EVENPARITY;
-  before.StopBits = TWOSTOPBITS, before.fOutX = 1, before.fInX = 1, before.fOutxDsrFlow = 1;
-  before.fDtrControl = DTR_CONTROL_HANDSHAKE, before.fRtsControl = RTS_CONTROL_TOGGLE;
-  before.fNull = 1, before.fAbortOnError = 1, before.fTXContinueOnXoff = 0, before.fParity = 1;
-  before.fDummy2 = 0x1ABCD, before.wReserved = 0x1234, before.wReserved1 = 0x5678;
-  before.XonLim = 100, before.XoffLim = 200, before.XonChar = 0x21, before.XoffChar = 0x23;
-  before.ErrorChar = 0x3F, before.EofChar = 0x1A, before.EvtChar = 0x0A;
   ASSERT_TRUE(SetCommState(other, &before) && SetCommTimeouts(other, &beforeTimeouts));
   ASSERT_TRUE(CloseHandle(other));
 
+  line.Send(Bytes{0x55, 0x55, 0x55, 0x55, 0x00, 0x04});  // stale: came before the open
   DCB saved, now;
   COMMTIMEOUTS savedTimeouts, nowTimeouts;
   HANDLE port = OpenPort(u"COM5", &saved, &savedTimeouts);
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(SameBytes(saved, before));
-  EXPECT_TRUE(SameBytes(savedTimeouts, beforeTimeouts));
+  EXPECT_TRUE(SameBytes(saved, before) && SameBytes(savedTimeouts, beforeTimeouts));
   ASSERT_TRUE(GetCommState(port, &now) && GetCommTimeouts(port, &nowTimeouts));
   EXPECT_EQ(FlagWord(now) & 0x7FFF, 0x1091u);
   EXPECT_EQ(FlagWord(now) >> 15, FlagWord(before) >> 15);
-  EXPECT_EQ(now.BaudRate, 57600u);
-  EXPECT_EQ(std::make_tuple(now.ByteSize, now.Parity, now.StopBits, now.XonChar, now.XoffChar),
-            std::make_tuple(8, NOPARITY, ONESTOPBIT, 0x11, 0x13));
+  EXPECT_EQ(std::make_tuple(now.BaudRate, now.ByteSize, now.Parity, now.StopBits, now.XonChar,
+                            now.XoffChar),
+            std::make_tuple(57600u, 8, NOPARITY, ONESTOPBIT, 0x11, 0x13));
   // What the table does not name stays as read.
   EXPECT_EQ(std::make_tuple(now.XonLim, now.XoffLim, now.wReserved1, now.EvtChar),
             std::make_tuple(before.XonLim, before.XoffLim, before.wReserved1, before.EvtChar));
-  EXPECT_TRUE(SameBytes(nowTimeouts, COMMTIMEOUTS{0, 1, 60, 1, 10}));
+  EXPECT_TRUE(SameBytes(nowTimeouts, kBootloaderTimeouts));
 
-  // The tty itself runs at 57600 and passes every byte value unchanged both ways.
+  // The tty itself runs at 57600 without hardware flow and passes every byte value both ways;
+  // the open emptied its queues.
   termios t;
-  ASSERT_EQ(tcgetattr(line.slave, &t), 0);
-  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B57600));
-  EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+  EXPECT_TRUE(tcgetattr(line.slave, &t) == 0 && cfgetospeed(&t) == B57600 &&
+              (t.c_cflag & CRTSCTS) == 0);
   Bytes all(256), back(256);
   for (int i = 0; i < 256; i++) all[i] = static_cast<uint8_t>(i);
   DWORD count = 0;
@@ -78,65 +88,79 @@ TEST_F(OpenPortTest, applies_the_bootloader_line_settings_and_RestorePort_puts_b
   EXPECT_EQ(back, all);
 
   RestorePort(port, &saved, &savedTimeouts);
-  ReadBack(now, nowTimeouts);
-  EXPECT_TRUE(SameBytes(now, before));
-  EXPECT_TRUE(SameBytes(nowTimeouts, beforeTimeouts));
+  auto [restored, restoredTimeouts] = ReadBack();
+  EXPECT_TRUE(SameBytes(restored, before) && SameBytes(restoredTimeouts, beforeTimeouts));
   EXPECT_TRUE(log.Lines().empty());
-}
-
-// The fast reply mode adds the interval time-out and nothing else: reads that get nothing keep
-// their 100 ms, so every count of empty reads means what it did.
-TEST_F(OpenPortTest, the_fast_reply_mode_changes_only_the_interval_time_out) {
-  for (bool fast : {true, false}) {
-    FastReplies = fast;
-    HANDLE port = OpenPort(u"COM5", nullptr, nullptr);
-    COMMTIMEOUTS timeouts;
-    ASSERT_TRUE(GetCommTimeouts(port, &timeouts));
-    EXPECT_TRUE(SameBytes(timeouts, COMMTIMEOUTS{fast ? kFastReplyInterval : 0, 1, 60, 1, 10}));
-    RestorePort(port, nullptr, nullptr);
-  }
-  FastReplies = true;
-  ResetSettings();
-  EXPECT_FALSE(FastReplies);
-}
-
-bool ExclusiveMode(int fd) {
-  int exclusive = 0;
-  ioctl(fd, TIOCGEXCL, &exclusive);
-  return exclusive != 0;
 }
 
 // Without the release of the exclusive mode, an unprivileged user finds a pseudo-terminal locked
 // after the first run, and "probe all" fails between its availability test and the real open.
-TEST_F(OpenPortTest, a_port_in_use_fails_for_this_and_other_processes_until_given_back) {
+// Other programs' usual signs of holding a port count as in use too.
+TEST_F(OpenPortTest, a_port_in_use_is_refused_here_and_elsewhere_until_given_back) {
+  auto expectInUse = [&](bool inUse, const std::string& what) {
+    EXPECT_EQ(TestPortOpen(u"COM5"), inUse ? 1 : 0) << what;
+    HANDLE port = OpenPort(u"COM5", nullptr, nullptr);
+    EXPECT_EQ(port != INVALID_HANDLE_VALUE, !inUse) << what;
+    if (port != INVALID_HANDLE_VALUE) RestorePort(port, nullptr, nullptr);
+  };
+  auto exclusiveMode = [&] {
+    int exclusive = 0;
+    ioctl(line.slave, TIOCGEXCL, &exclusive);
+    return exclusive != 0;
+  };
+  FastReplies = true;
   HANDLE port = OpenPort(u"COM5", nullptr, nullptr);
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(ExclusiveMode(line.slave));
-  EXPECT_EQ(OpenPort(u"COM5", nullptr, nullptr), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(TestPortOpen(u"COM5"), 1);
-  pid_t child = fork();
-  if (child == 0) {
-    HANDLE other = OpenDevice(u"COM5");
-    _exit(other == INVALID_HANDLE_VALUE ? static_cast<int>(GetLastError()) : 0);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(exclusiveMode());
+  expectInUse(true, "open here");
   // Without saved copies RestorePort only closes: the port is given back with the line settings.
+  // The fast reply mode adds the interval time-out and nothing else: reads that get nothing
+  // keep their 100 ms, so every count of empty reads means what it did.
   RestorePort(port, nullptr, nullptr);
-  EXPECT_FALSE(ExclusiveMode(line.slave));
+  EXPECT_FALSE(exclusiveMode());
+  auto [state, timeouts] = ReadBack();
+  COMMTIMEOUTS fast = kBootloaderTimeouts;
+  fast.ReadIntervalTimeout = kFastReplyInterval;
+  EXPECT_TRUE(state.BaudRate == 57600 && SameBytes(timeouts, fast));
+  ResetSettings();
+  EXPECT_FALSE(FastReplies);
+
+  int other = open(line.slavePath.c_str(), O_RDWR | O_NOCTTY);
+  flock(other, LOCK_EX);
+  expectInUse(true, "an flock from another descriptor");
+  close(other);
+  ioctl(line.slave, TIOCEXCL);
+  expectInUse(true, "the tty's exclusive mode set by another descriptor");
+  ioctl(line.slave, TIOCNXCL);
+
+  // UUCP lock files: the pid in ASCII padded to ten characters (the usual form), in four ASCII
+  // bytes, or binary in four bytes; a lock left by a process that ended does not count.
+  std::string name = line.slavePath.substr(5);  // the path below /dev, '/' as '_'
+  std::replace(name.begin(), name.end(), '/', '_');
+  std::string lockFile = "/run/lock/LCK.." + name;
+  pid_t ended = fork(), self = getpid();
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);
+  auto padded = [](pid_t pid) {
+    std::string digits = std::to_string(pid);
+    return std::string(10 - digits.size(), ' ') + digits + '\n';
+  };
+  std::pair<std::string, bool> locks[] = {
+      {padded(self), true}, {"  1\n", true},
+      {std::string(reinterpret_cast<const char*>(&self), 4), true}, {padded(ended), false}};
+  bool canLock = access("/run/lock", W_OK) == 0;
+  for (const auto& [contents, inUse] : std::span(locks, canLock ? std::size(locks) : 0)) {
+    std::ofstream(lockFile) << contents;
+    expectInUse(inUse, testing::PrintToString(contents));
+    remove(lockFile.c_str());
+  }
   EXPECT_EQ(TestPortOpen(u"COM5"), 0);
-  DCB state;
-  COMMTIMEOUTS timeouts;
-  ReadBack(state, timeouts);
-  EXPECT_EQ(state.BaudRate, 57600u);
-  EXPECT_TRUE(SameBytes(timeouts, COMMTIMEOUTS{0, 1, 60, 1, 10}));
-  EXPECT_EQ(log.Lines(), Lines{u"Unable to open COM5 (5)"});
+  EXPECT_EQ(log.Lines(), Lines(canLock ? 6 : 3, u"Unable to open COM5 (5)"));
 }
 
 TEST_F(OpenPortTest, reports_a_missing_port_and_a_device_that_is_no_serial_port) {
   EXPECT_EQ(OpenPort(u"COM9", nullptr, nullptr), INVALID_HANDLE_VALUE);
-  devices.Link("COM6", "/dev/null");
+  Link("COM6", "/dev/null");
   DCB saved{};
   saved.BaudRate = 1234;
   EXPECT_EQ(OpenPort(u"COM6", &saved, nullptr), INVALID_HANDLE_VALUE);
@@ -146,13 +170,23 @@ TEST_F(OpenPortTest, reports_a_missing_port_and_a_device_that_is_no_serial_port)
             (Lines{u"Unable to open COM9 (2)", u"Unable to get COM6 configuration (22)"}));
 }
 
-TEST(BuildPortPath, prefixes_the_device_namespace_and_cuts_to_259_characters) {
-  char16_t path[kPathCapacity];
-  BuildPortPath(path, u"COM3");
-  EXPECT_EQ(std::u16string(path), u"\\\\.\\COM3");
-  std::u16string longName(300, u'X');
-  BuildPortPath(path, longName.c_str());
-  EXPECT_EQ(std::u16string(path), u"\\\\.\\" + longName.substr(0, 255));
+TEST_F(OpenPortTest, WriteFile_returns_once_the_bytes_have_left_within_its_write_timeout) {
+  HANDLE port = OpenPort(u"COM5", nullptr, nullptr);
+  DCB state;
+  ASSERT_TRUE(GetCommState(port, &state));
+  Bytes data(1040, 0x42);
+  // 1040 bytes of 10 bits at 57600 baud are 180.6 ms on the line; at 300 baud they would take
+  // 35 s, and the write time-out (1040 + 10 ms) ends the wait.
+  for (DWORD baud : {57600, 300}) {
+    state.BaudRate = baud;
+    DWORD written = 0;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(SetCommState(port, &state) && WriteFile(port, data.data(), 1040, &written, nullptr));
+    std::chrono::duration<double, std::milli> ms = std::chrono::steady_clock::now() - start;
+    line.Received(20);
+    EXPECT_TRUE(baud == 300 ? ms.count() < 10000 : ms.count() >= 180 && written == 1040) << baud;
+  }
+  RestorePort(port, nullptr, nullptr);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -11,10 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdint>
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "log_capture.h"
 #include "platform/text.h"
@@ -43,19 +39,10 @@ struct PtyPair {
     HangUp();
     close(slave);
   }
-  PtyPair(const PtyPair&) = delete;
 
+  // The tests send less than the pty buffers hold, so one write takes it all.
   void Send(const Bytes& bytes) const {
-    for (size_t done = 0; done < bytes.size();) {
-      ssize_t count = write(master, bytes.data() + done, bytes.size() - done);
-      pollfd entry{master, POLLOUT, 0};
-      if (count > 0) {
-        done += static_cast<size_t>(count);
-      } else if (poll(&entry, 1, 10000) <= 0) {
-        ADD_FAILURE() << "the far end could not write";
-        return;
-      }
-    }
+    EXPECT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   }
   // What the near end has written, collected until the line stays quiet for quietMs.
   Bytes Received(int quietMs = 200) const {
@@ -69,50 +56,42 @@ struct PtyPair {
   // Bytes written by the far end and not yet read by the near end.
   int Waiting() const {
     int count = 0;
-    ioctl(slave, FIONREAD, &count);
-    return count;
+    return ioctl(slave, FIONREAD, &count) == 0 ? count : -1;
   }
   void HangUp() {
-    if (master >= 0) close(master);
+    close(master);
     master = -1;
   }
 };
 
-// A temporary DOS-device folder named by PENTREL_DOSDEVICES for the life of the object.
-struct DosDeviceFolder {
-  std::string path;
+// A test with the log recorded and a temporary DOS-device folder, named by PENTREL_DOSDEVICES,
+// where COM5 is a fresh pty pair.
+class SerialTest : public ::testing::Test {
+ protected:
+  PtyPair line;
+  LogCapture log;
+  std::string devices;
 
-  DosDeviceFolder() {
+  SerialTest() {
     char pattern[] = "/tmp/pentrel-dosdevices.XXXXXX";
-    path = mkdtemp(pattern);
-    setenv("PENTREL_DOSDEVICES", path.c_str(), 1);
+    devices = mkdtemp(pattern);
+    setenv("PENTREL_DOSDEVICES", devices.c_str(), 1);
+    Link("COM5", line.slavePath);
   }
-  ~DosDeviceFolder() {
+  ~SerialTest() override {
     unsetenv("PENTREL_DOSDEVICES");
-    std::filesystem::remove_all(path);
+    std::filesystem::remove_all(devices);
   }
   void Link(const std::string& name, const std::string& target) const {
-    std::filesystem::create_symlink(target, path + "/" + name);
+    std::filesystem::create_symlink(target, devices + "/" + name);
   }
   // Names in the folder's own order, as the directory lists them.
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
-    DIR* directory = opendir(path.c_str());
-    while (dirent* entry = readdir(directory))
-      if (entry->d_name[0] != '.') names.push_back(entry->d_name);
-    closedir(directory);
+    for (const auto& entry : std::filesystem::directory_iterator(devices))
+      names.push_back(entry.path().filename());
     return names;
   }
-};
-
-// A test with a COM5 on a fresh pty pair and the log recorded.
-class SerialTest : public ::testing::Test {
- protected:
-  PtyPair line;
-  DosDeviceFolder devices;
-  LogCapture log;
-
-  SerialTest() { devices.Link("COM5", line.slavePath); }
 };
 
 inline std::u16string ToU16(const std::string& text) { return {text.begin(), text.end()}; }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -13,9 +14,7 @@ inline std::string Record(uint8_t type, uint16_t address, const std::vector<uint
                                 static_cast<uint8_t>(address >> 8),
                                 static_cast<uint8_t>(address), type};
   bytes.insert(bytes.end(), data.begin(), data.end());
-  uint8_t sum = 0;
-  for (uint8_t b : bytes) sum = static_cast<uint8_t>(sum - b);
-  bytes.push_back(sum);
+  bytes.push_back(static_cast<uint8_t>(-std::accumulate(bytes.begin(), bytes.end(), 0)));
   std::string text = ":";
   char digits[3];
   for (uint8_t b : bytes) text += (std::snprintf(digits, sizeof digits, "%02X", b), digits);

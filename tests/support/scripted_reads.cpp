@@ -2,7 +2,6 @@
 #include "scripted_reads.h"
 
 #include <algorithm>
-#include <cstring>
 #include <deque>
 #include <map>
 
@@ -10,15 +9,9 @@
 
 // On POSIX, ReadFile and WriteFile are C++ functions: --wrap takes their mangled names, and the
 // linker's __wrap_ and __real_ prefixes go in front of those.
-#define READ_FILE _Z8ReadFilePvS_jPjP11_OVERLAPPED
-#define WRITE_FILE _Z9WriteFilePvPKvjPjP11_OVERLAPPED
-#define PREFIXED(prefix, name) PREFIXED2(prefix, name)
-#define PREFIXED2(prefix, name) prefix##name
 extern "C" {
-BOOL PREFIXED(__real_, READ_FILE)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
-BOOL PREFIXED(__real_, WRITE_FILE)(HANDLE, const void*, DWORD, LPDWORD, LPOVERLAPPED);
-BOOL PREFIXED(__wrap_, READ_FILE)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
-BOOL PREFIXED(__wrap_, WRITE_FILE)(HANDLE, const void*, DWORD, LPDWORD, LPOVERLAPPED);
+BOOL __real__Z8ReadFilePvS_jPjP11_OVERLAPPED(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+BOOL __real__Z9WriteFilePvPKvjPjP11_OVERLAPPED(HANDLE, const void*, DWORD, LPDWORD, LPOVERLAPPED);
 }
 
 namespace {
@@ -45,10 +38,12 @@ void HoldReplies(uint8_t code, int empties) { holds[code] = empties; }
 int ReadsSinceLastWrite() { return readsSinceWrite; }
 int ReadsMade() { return readsMade; }
 
-BOOL PREFIXED(__wrap_, READ_FILE)(HANDLE port, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED o) {
+extern "C" BOOL __wrap__Z8ReadFilePvS_jPjP11_OVERLAPPED(HANDLE port, LPVOID buffer, DWORD toRead,
+                                                        LPDWORD read, LPOVERLAPPED o) {
   readsSinceWrite++;
   readsMade++;
-  if (script.empty() && !failAfterScript) return PREFIXED(__real_, READ_FILE)(port, buffer, toRead, read, o);
+  if (script.empty() && !failAfterScript)
+    return __real__Z8ReadFilePvS_jPjP11_OVERLAPPED(port, buffer, toRead, read, o);
   *read = 0;
   if (script.empty()) {
     SetLastError(ERROR_GEN_FAILURE);
@@ -56,18 +51,18 @@ BOOL PREFIXED(__wrap_, READ_FILE)(HANDLE port, LPVOID buffer, DWORD toRead, LPDW
   }
   std::vector<uint8_t> piece = std::move(script.front());
   script.pop_front();
-  DWORD count = static_cast<DWORD>(std::min<size_t>(piece.size(), toRead));
-  if (count > 0) memcpy(buffer, piece.data(), count);
-  *read = count;
+  *read = static_cast<DWORD>(std::min<size_t>(piece.size(), toRead));
+  std::copy_n(piece.begin(), *read, static_cast<uint8_t*>(buffer));
   return TRUE;
 }
 
 // The commands' codes are never escaped, so the payload's first byte follows the preamble.
-BOOL PREFIXED(__wrap_, WRITE_FILE)(HANDLE port, const void* data, DWORD toWrite, LPDWORD written,
-                      LPOVERLAPPED o) {
+extern "C" BOOL __wrap__Z9WriteFilePvPKvjPjP11_OVERLAPPED(HANDLE port, const void* data,
+                                                          DWORD toWrite, LPDWORD written,
+                                                          LPOVERLAPPED o) {
   readsSinceWrite = 0;
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   auto hold = toWrite > kPreambleLength ? holds.find(bytes[kPreambleLength]) : holds.end();
   if (hold != holds.end()) script.insert(script.end(), hold->second, std::vector<uint8_t>{});
-  return PREFIXED(__real_, WRITE_FILE)(port, data, toWrite, written, o);
+  return __real__Z9WriteFilePvPKvjPjP11_OVERLAPPED(port, data, toWrite, written, o);
 }
