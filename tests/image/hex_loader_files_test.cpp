@@ -13,24 +13,16 @@ const std::string kGoodFile = Lines({Upper(0x1D00), Record(0, 0, {0x42}), kEndOf
 TEST_F(LoadHexFileFrom, a_name_that_opens_nothing_is_reported_and_leaves_the_image_erased) {
   // A setting filled to its last unit without a terminator is not read past its end.
   std::u16string full = scratch.u16string() + u"/" + std::u16string(kPathCapacity, u'u');
-  struct Case {
-    std::u16string setting;
-    std::u16string shown;
-  } cases[] = {
-      {(scratch / "none.hex").u16string(), (scratch / "none.hex").u16string()},
-      {scratch.u16string(), scratch.u16string()},
-      {u"", u""},
-      {full.substr(0, kPathCapacity), full.substr(0, kPathCapacity - 1)},
-  };
-  for (const Case& c : cases) {
+  for (const std::u16string& setting : {(scratch / "none.hex").u16string(), scratch.u16string(),
+                                        std::u16string(), full.substr(0, kPathCapacity)}) {
     ASSERT_EQ(Load(kGoodFile), 0);
-    ResetLog();
+    Choose(scratch);  // for a fresh log
     std::fill_n(HexFileName, kPathCapacity, u'\0');
-    std::copy_n(c.setting.begin(), std::min<size_t>(c.setting.size(), kPathCapacity), HexFileName);
+    std::copy(setting.begin(), setting.end(), HexFileName);
     EXPECT_EQ(LoadHexFile(), -1);
     // The log line is cut to the log's width, as it is shown.
-    std::u16string line = u"Unable to open input file";
-    if (!c.shown.empty()) line += u' ' + c.shown;
+    std::u16string line = setting.empty() ? u"Unable to open input file"
+                                          : u"Unable to open input file " + setting;
     EXPECT_EQ(Logged(), Logs{line.substr(0, kLogLineWidth - 1)});
     EXPECT_EQ(std::u16string(MessageLog.lastStatus), u"Last Status: Unable to open input file.");
     EXPECT_EQ(FirmwareImage.highestEnd, 0u);
