@@ -1,5 +1,7 @@
 // LoadHexFile on file contents: what is stored, how far highestEnd reaches, and the messages and
 // Last Status of every refusal.
+#include <numeric>
+
 #include "hex_fixture.h"
 
 namespace {
@@ -8,7 +10,7 @@ const char16_t kNotValidLine[] = u"The input file is not a valid hex file.";
 
 std::vector<uint8_t> Counting(size_t count, uint8_t first = 0) {
   std::vector<uint8_t> data(count);
-  for (size_t i = 0; i < count; i++) data[i] = static_cast<uint8_t>(first + i);
+  std::iota(data.begin(), data.end(), first);
   return data;
 }
 
