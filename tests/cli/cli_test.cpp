@@ -1,12 +1,11 @@
-// pentrel-cli's commands end to end: verify, read, ports, JSON lines, records, usage (what info
-// logs: tests/bootloader/command_threads_test.cpp).
+// pentrel-cli's commands end to end: verify, read, ports, JSON lines, usage (what info logs:
+// tests/bootloader/command_threads_test.cpp; records: several_ports_test.cpp).
 #include <gtest/gtest.h>
 #include <glob.h>
 #include <signal.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <set>
 
 #include "cli/sha256.h"
 #include "platform/text.h"
@@ -143,30 +142,6 @@ TEST_F(CliTest, json_lines_parse_and_the_result_carries_the_last_status_device_a
                           {"image", {{"bytes", 1004}, {"sha256", Sha256Of(written)}}}}));
 }
 
-TEST_F(CliTest, two_processes_appending_to_one_record_file_leave_two_whole_lines) {
-  StartSim("COM5");
-  StartSim("COM7");
-  std::string record = folder_ + "/record.jsonl";
-
-  CliProcess one(folder_, {"info", "COM5", "--record", record});
-  CliProcess other(folder_, {"info", "COM7", "--record", record});
-  CliResult results[] = {one.Wait(), other.Wait()};
-  CliResult unwritable = Cli({"info", "COM5", "--record", folder_ + "/missing/record.jsonl"});
-
-  std::set<std::string> ports;
-  std::ifstream lines(record);
-  for (std::string line; std::getline(lines, line);) {
-    Json entry = Json::parse(line);
-    EXPECT_EQ(entry["status"], "Last Status: MELOR found.");
-    EXPECT_TRUE(entry["time"].is_string() && entry["host"].is_string());
-    ports.insert(entry["port"]);
-  }
-  EXPECT_EQ(ports, (std::set<std::string>{"COM5", "COM7"}));
-  EXPECT_EQ(results[0].exitStatus + results[1].exitStatus, 0);
-  EXPECT_EQ(unwritable.exitStatus, 1);
-  EXPECT_EQ(unwritable.err.size(), 1u);
-}
-
 TEST_F(CliTest, every_usage_error_ends_with_status_2_and_a_one_line_reason) {
   const Lines cases[] = {
       {},
@@ -194,17 +169,6 @@ TEST_F(CliTest, every_usage_error_ends_with_status_2_and_a_one_line_reason) {
     EXPECT_TRUE(result.out.empty()) << shown;
     ASSERT_EQ(result.err.size(), 1u) << shown;
     EXPECT_EQ(result.err[0].rfind("pentrel-cli: ", 0), 0u) << result.err[0];
-  }
-}
-
-TEST_F(CliTest, help_shows_every_command_with_an_example) {
-  CliResult help = Cli({"read", "--help"});
-  std::string text;
-  for (const std::string& line : help.out) text += line + "\n";
-
-  EXPECT_EQ(help.exitStatus, 0);
-  for (const std::string command : {"firmware.hex", "verify", "read", "info", "ports"}) {
-    EXPECT_NE(text.find("  pentrel-cli " + command), std::string::npos) << command;
   }
 }
 

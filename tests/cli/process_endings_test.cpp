@@ -33,7 +33,8 @@ TEST_F(RunTest, a_run_whose_reader_goes_away_still_programs_the_device_and_succe
   EXPECT_EQ(StopSim(device), image);
 }
 
-TEST_F(RunTest, SIGTERM_SIGHUP_and_Ctrl_C_end_a_run_at_once_and_put_the_port_back) {
+// With several ports, the request reaches every child, and the parent waits for them.
+TEST_F(RunTest, SIGTERM_SIGHUP_and_Ctrl_C_end_a_run_at_once_and_put_every_port_back) {
   // ThreadSanitizer waits a second before every exit by default; that is not the program's.
   const char* tsan = getenv("TSAN_OPTIONS");
   setenv("TSAN_OPTIONS", ("atexit_sleep_ms=0 " + std::string(tsan ? tsan : "")).c_str(), 1);
@@ -42,17 +43,24 @@ TEST_F(RunTest, SIGTERM_SIGHUP_and_Ctrl_C_end_a_run_at_once_and_put_the_port_bac
   const termios normal = NormalMode();
   struct Case {
     int signal, status;
-    bool duringWrite;  // else while "probe all" still waits for a device to answer
-  } cases[] = {{SIGTERM, 143, true}, {SIGHUP, 129, true}, {SIGINT, 130, true},
-               {SIGTERM, 143, false}};
+    std::vector<std::string> ports;  // "probe all" waits for a device that never answers
+  } cases[] = {{SIGTERM, 143, {"COM4"}}, {SIGHUP, 129, {"COM4"}}, {SIGINT, 130, {"COM4"}},
+               {SIGTERM, 143, {"probe all"}}, {SIGTERM, 143, {"COM5", "COM7"}}};
   for (const Case& c : cases) {
-    std::string what = "signal " + std::to_string(c.signal) + (c.duringWrite ? " in the write" : "");
-    SimDevice& device = StartSim("COM4", {"--baud", "57600", "--answer-after",
-                                          c.duringWrite ? "0" : "1000"});
-    termios before = TerminalSettingsAt(device.ptyPath, &normal);
-    CliProcess cli(folder_, {hex, c.duringWrite ? "COM4" : "probe all"});
-    if (c.duringWrite) {
-      ASSERT_TRUE(cli.AwaitOutput("Found MELOR device")) << what;
+    std::string what = "signal " + std::to_string(c.signal) + " on " + c.ports[0];
+    bool probing = c.ports[0] == "probe all";
+    std::vector<SimDevice*> devices;
+    std::vector<termios> before;
+    for (const std::string& port : c.ports) {
+      devices.push_back(&StartSim(probing ? "COM4" : port,
+                                  {"--baud", "57600", "--answer-after", probing ? "1000" : "0"}));
+      before.push_back(TerminalSettingsAt(devices.back()->ptyPath, &normal));
+    }
+    std::vector<std::string> arguments = c.ports;
+    arguments.insert(arguments.begin(), hex);
+    CliProcess cli(folder_, arguments);
+    for (size_t i = 0; i < c.ports.size() && !probing; i++) {
+      ASSERT_TRUE(cli.AwaitOutput("Found MELOR device on " + c.ports[i])) << what;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
@@ -61,13 +69,15 @@ TEST_F(RunTest, SIGTERM_SIGHUP_and_Ctrl_C_end_a_run_at_once_and_put_the_port_bac
 
     EXPECT_EQ(cli.Wait().exitStatus, c.status) << what;
     EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1)) << what;
-    ExpectSameTermios(before, TerminalSettingsAt(device.ptyPath), what);
-    int fd = open(device.ptyPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    int exclusive = 1;
-    ioctl(fd, TIOCGEXCL, &exclusive);
-    close(fd);
-    EXPECT_EQ(exclusive, 0) << what;
-    StopSim(device);
+    for (size_t i = 0; i < devices.size(); i++) {
+      ExpectSameTermios(before[i], TerminalSettingsAt(devices[i]->ptyPath), what);
+      int fd = open(devices[i]->ptyPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+      int exclusive = 1;
+      ioctl(fd, TIOCGEXCL, &exclusive);
+      close(fd);
+      EXPECT_EQ(exclusive, 0) << what;
+      StopSim(*devices[i]);
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 // pentrel-cli on several ports at once and as a station: one child per port, prefixed lines, a
-// summary, signals passed on, and the station's count.
+// summary, records appended by processes at once, and the station's count (signals passed on:
+// process_endings_test.cpp).
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -14,10 +15,16 @@ namespace {
 using Json = nlohmann::json;
 using Lines = std::vector<std::string>;
 
-Lines RecordPorts(const std::string& path) {
+// The ports of a record file's lines, sorted; each line must be a whole result.
+Lines RecordPorts(const std::string& path, const std::string& status) {
   Lines ports;
   std::ifstream record(path);
-  for (std::string line; std::getline(record, line);) ports.push_back(Json::parse(line)["port"]);
+  for (std::string line; std::getline(record, line);) {
+    Json entry = Json::parse(line);
+    EXPECT_TRUE(entry["time"].is_string() && entry["host"].is_string()) << line;
+    EXPECT_TRUE(status.empty() || entry["status"] == status) << line;
+    ports.push_back(entry["port"]);
+  }
   std::sort(ports.begin(), ports.end());
   return ports;
 }
@@ -53,7 +60,7 @@ TEST_F(SeveralPortsTest, each_port_runs_in_its_own_child_with_prefixed_lines_and
                    "Programmed 1 of 2 devices."}));
   EXPECT_EQ(Matching(programmed.out, R"(\[COM[57]\] .*)").size(), programmed.out.size() - 1);
   EXPECT_EQ(Matching(programmed.out, R"(\[COM5\] Found MELOR device on COM5)").size(), 1u);
-  EXPECT_EQ(RecordPorts(record), (Lines{"COM5", "COM7"}));
+  EXPECT_EQ(RecordPorts(record, ""), (Lines{"COM5", "COM7"}));
   EXPECT_EQ(verified.exitStatus, 0);
   Lines results;
   for (const std::string& line : verified.out) {
@@ -67,21 +74,20 @@ TEST_F(SeveralPortsTest, each_port_runs_in_its_own_child_with_prefixed_lines_and
   EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 64), image_);
 }
 
-TEST_F(SeveralPortsTest, a_termination_request_reaches_every_child_and_the_parent_waits_for_them) {
-  StartSim("COM5", {"--baud", "57600"});
-  StartSim("COM7", {"--baud", "57600"});
-  image_ = PseudoRandomBytes(16384, 13);
+TEST_F(SeveralPortsTest, two_processes_appending_to_one_record_file_leave_two_whole_lines) {
+  StartSim("COM5");
+  StartSim("COM7");
+  std::string record = folder_ + "/record.jsonl";
 
-  CliProcess run(folder_, {SmallImage(), "COM5", "COM7"});
-  ASSERT_TRUE(run.AwaitOutput("[COM5] Found MELOR device"));
-  ASSERT_TRUE(run.AwaitOutput("[COM7] Found MELOR device"));
-  run.Signal(SIGTERM);
-  CliResult ended = run.Wait();
+  CliProcess one(folder_, {"info", "COM5", "--record", record});
+  CliProcess other(folder_, {"info", "COM7", "--record", record});
+  CliResult results[] = {one.Wait(), other.Wait()};
+  CliResult unwritable = Cli({"info", "COM5", "--record", folder_ + "/missing/record.jsonl"});
 
-  EXPECT_EQ(ended.exitStatus, 143);
-  // No child outlived the parent holding its port.
-  EXPECT_TRUE(PortIsFree("COM5"));
-  EXPECT_TRUE(PortIsFree("COM7"));
+  EXPECT_EQ(RecordPorts(record, "Last Status: MELOR found."), (Lines{"COM5", "COM7"}));
+  EXPECT_EQ(results[0].exitStatus + results[1].exitStatus, 0);
+  EXPECT_EQ(unwritable.exitStatus, 1);
+  EXPECT_EQ(unwritable.err.size(), 1u);
 }
 
 TEST_F(SeveralPortsTest, a_station_counts_every_run_that_found_a_board_and_ends_by_its_count) {
@@ -105,7 +111,7 @@ TEST_F(SeveralPortsTest, a_station_counts_every_run_that_found_a_board_and_ends_
             (Lines{"Station: 1 programmed, 0 failed.", "Station: 1 programmed, 1 failed.",
                    "Station: 2 programmed, 1 failed."}));
   // Every counted run left its record line; the runs that waited for a board left none.
-  EXPECT_EQ(RecordPorts(record).size(), counts.size());
+  EXPECT_EQ(RecordPorts(record, "").size(), counts.size());
   EXPECT_EQ(Matching(ended.out, "Unable to open COM port COM5").size(), 1u);
 }
 
