@@ -144,24 +144,16 @@ TEST_F(CliTest, json_lines_parse_and_the_result_carries_the_last_status_device_a
 
 TEST_F(CliTest, every_usage_error_ends_with_status_2_and_a_one_line_reason) {
   const Lines cases[] = {
-      {},
-      {"--bogus", "image.hex"},
-      {"verify"},
-      {"read"},
-      {"info", "COM1", "COM2"},
-      {"ports", "COM1"},
-      {"image.hex", "--record"},
-      {"read", "out.bin", "--length", "6"},
-      {"read", "out.bin", "--length", "0"},
-      {"read", "out.bin", "--length", "0x"},
-      {"read", "out.bin", "--length", "12abc"},
-      {"read", "out.bin", "--length", "99999999999"},
-      {"verify", "image.hex", "--length", "4"},
-      {"image.hex", std::string(300, 'C')},
-      {"image.hex", "COM1", "probe all"},
-      {"verify", "image.hex", "COM1", "com1"},
-      {"read", "out.bin", "--repeat"},
-  };
+      {}, {"--bogus", "image.hex"}, {"verify"}, {"read"}, {"info", "COM1", "COM2"},
+      {"ports", "COM1"}, {"image.hex", "--record"}, {"read", "out.bin", "--repeat"},
+      // --length: a whole number, a multiple of 4 from 4 on, and for read only
+      {"read", "out.bin", "--length", "6"}, {"read", "out.bin", "--length", "0"},
+      {"read", "out.bin", "--length", "0x"}, {"read", "out.bin", "--length", "12abc"},
+      {"read", "out.bin", "--length", "99999999999"}, {"verify", "image.hex", "--length", "4"},
+      // ports: no name longer than a port's, "probe all" alone, no port twice
+      {"image.hex", std::string(300, 'C')}, {"image.hex", "COM1", "probe all"},
+      {"verify", "image.hex", "COM1", "com1"}};
+
   for (const Lines& arguments : cases) {
     CliResult result = Cli(arguments);
     std::string shown = arguments.empty() ? "(none)" : arguments[0] + " ...";

@@ -46,7 +46,6 @@ class SeveralPortsTest : public RunTest {
 TEST_F(SeveralPortsTest, each_port_runs_in_its_own_child_with_prefixed_lines_and_a_summary) {
   SimDevice& good = StartSim("COM5");
   StartSim("COM7", {"--final", "E"});
-
   std::string record = folder_ + "/record.jsonl";
 
   CliResult programmed = Cli({SmallImage(), "COM7", "COM5", "--record", record});
@@ -62,14 +61,9 @@ TEST_F(SeveralPortsTest, each_port_runs_in_its_own_child_with_prefixed_lines_and
   EXPECT_EQ(Matching(programmed.out, R"(\[COM5\] Found MELOR device on COM5)").size(), 1u);
   EXPECT_EQ(RecordPorts(record, ""), (Lines{"COM5", "COM7"}));
   EXPECT_EQ(verified.exitStatus, 0);
-  Lines results;
-  for (const std::string& line : verified.out) {
-    Json event = Json::parse(line);
-    if (event["event"] == "result" && event["ok"] == true) results.push_back(event["port"]);
-  }
   EXPECT_EQ(Matching(verified.out, R"(\{.*"port":"COM[57]".*\})").size(), verified.out.size());
-  std::sort(results.begin(), results.end());
-  EXPECT_EQ(results, (Lines{"COM5", "COM7"}));
+  EXPECT_EQ(Matching(verified.out, R"(\{"event":"result",.*"port":"COM5","ok":true,.*)").size(), 1u);
+  EXPECT_EQ(Matching(verified.out, R"(\{"event":"result",.*"port":"COM7","ok":true,.*)").size(), 1u);
   Bytes flash = StopSim(good);
   EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 64), image_);
 }
