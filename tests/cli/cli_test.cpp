@@ -8,7 +8,6 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/sha256.h"
-#include "platform/text.h"
 #include "run_fixture.h"
 
 namespace {
