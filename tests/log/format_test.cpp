@@ -27,8 +27,8 @@ TEST(FormatBounded, renders_each_conversion_the_system_uses_and_stops_at_one_it_
   EXPECT_EQ(Format(100, u"open %s / %ws", u"COM3", u"C:\\f.hex"), u"open COM3 / C:\\f.hex");
   EXPECT_EQ(Format(100, u"%s", u"\xD83D\xDE00 ok"), u"\xD83D\xDE00 ok");
   // Widths, flags and the other integer conversions, as printf has them.
-  EXPECT_EQ(Format(100, u"[%5d|%-4d|%05d|%-3x|%4s|%-4s]", 42, -7, -42, 0xa, u"ab", u"cd"),
-            u"[   42|-7  |-0042|a  |  ab|cd  ]");
+  EXPECT_EQ(Format(100, u"[%9d|%-4d|%05d|%-3x|%4s|%-4s]", 42, -7, -42, 0xa, u"ab", u"cd"),
+            u"[       42|-7  |-0042|a  |  ab|cd  ]");
   EXPECT_EQ(Format(100, u"%u %X %i %ss %ds", 4294967295u, 0xBEEFu, 0, u"a", 0),
             u"4294967295 BEEF 0 as 0s");
   // A conversion without a fitting argument cuts the text there.

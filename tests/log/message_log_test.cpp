@@ -31,14 +31,13 @@ class MessageLogTest : public ::testing::Test {
 
 TEST_F(MessageLogTest, pads_every_line_to_64_characters_and_bounds_progress_and_last_status) {
   std::u16string text62(62, u'a'), text63(63, u'b'), text64(64, u'c'), text80(80, u's');
-  LogMessage(u"");
   LogMessage(u"Checksum error, line %d", 7);
-  for (const std::u16string* text : {&text62, &text63, &text64}) LogMessage(u"%s", text->c_str());
-  EXPECT_EQ(Slot(0), Padded(u""));
-  EXPECT_EQ(Slot(1), Padded(u"Checksum error, line 7"));
-  EXPECT_EQ(Slot(2), text62 + u"  ");
-  EXPECT_EQ(Slot(3), text63 + u" ");
-  EXPECT_EQ(Slot(4), text64.substr(0, 63) + u" ");
+  for (const std::u16string& text : {std::u16string(), text62, text63, text64}) {
+    LogMessage(u"%s", text.c_str());
+  }
+  const std::u16string shown[] = {u"Checksum error, line 7", u"", text62, text63,
+                                  text64.substr(0, 63)};
+  for (int slot = 0; slot < 5; slot++) EXPECT_EQ(Slot(slot), Padded(shown[slot])) << slot;
   ShowProgress(u"%s", text80.c_str());
   EXPECT_EQ(std::u16string(MessageLog.progressLine, kLogLineWidth), text80.substr(0, 63) + u" ");
   ShowProgress(u"Verifying firmware image: %d%%  ", 78);
@@ -51,13 +50,12 @@ TEST_F(MessageLogTest, pads_every_line_to_64_characters_and_bounds_progress_and_
 }
 
 TEST_F(MessageLogTest, the_fifteenth_line_wraps_into_slot_zero_and_blank_lines_blank_the_log) {
-  for (int i = 1; i <= 15; i++) LogMessage(u"line %d", i);
+  const std::u16string letters = u"abcdefghijklmno";  // fifteen lines, one letter each
+  for (char16_t letter : letters) LogMessage(u"%s", std::u16string(1, letter).c_str());
   EXPECT_EQ(MessageLog.writeIndex, 1);
   // Read from the write index on, as a repaint does, the window holds lines 2 to 15.
   for (int r = 0; r < kLogLines; r++) {
-    std::string number = std::to_string(r + 2);
-    EXPECT_EQ(Slot((MessageLog.writeIndex + r) % kLogLines),
-              Padded(u"line " + std::u16string(number.begin(), number.end())));
+    EXPECT_EQ(Slot((MessageLog.writeIndex + r) % kLogLines), Padded(letters.substr(r + 1, 1))) << r;
   }
   // Fourteen blank lines blank the log and turn the ring once.
   for (int i = 0; i < kLogLines; i++) LogMessage(u" ");

@@ -11,11 +11,7 @@ install_prerequisites cmake make g++ help2man dpkg-dev srecord
 deb=$(build_debian_package)
 work=$(mktemp -d /tmp/pentrel-deb.XXXXXX)
 sim_pid=""
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap '[ -z "$sim_pid" ] || { kill "$sim_pid"; wait "$sim_pid"; } 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "package test: $*" >&2; exit 1; }
 
 root="$work/root"
@@ -35,14 +31,11 @@ mkdir "$work/dosdevices"
   --timeout 120 > "$work/sim.out" &
 sim_pid=$!
 for _ in $(seq 100); do [ -e "$work/dosdevices/COM3" ] && break; sleep 0.05; done
-status=0
 (cd "$work" && PATH="$root/usr/bin:/usr/bin:/bin" PENTREL_DOSDEVICES="$work/dosdevices" \
-  pentrel-cli "$OLDPWD/examples/firmware.hex" COM3 > "$work/cli.out" 2> /dev/null) || status=$?
+  pentrel-cli "$OLDPWD/examples/firmware.hex" COM3 > "$work/cli.out" 2> /dev/null) ||
+  fail "the installed pentrel-cli ended with status $? ($(tail -n 1 "$work/cli.out"))"
 kill -TERM "$sim_pid" && wait "$sim_pid" || true
 sim_pid=""
-tail -n 1 "$work/cli.out"
-[ "$status" -eq 0 ] || fail "the installed pentrel-cli ended with status $status"
-
 srec_cat examples/firmware.hex -intel -offset -0x1D000000 -fill 0xFF 0 0x80000 \
   -o "$work/expected.bin" -binary
 cmp -s "$work/expected.bin" "$work/flash.bin" || fail "the flash does not hold the image"
