@@ -50,17 +50,17 @@ class CliTest : public RunTest {
   }
 };
 
-TEST_F(CliTest, read_writes_hex_and_raw_files_that_hold_the_flash_and_load_back) {
+TEST_F(CliTest, read_writes_hex_files_of_any_length_that_hold_the_flash_and_load_back) {
   // Data, an erased stretch that the HEX file leaves out, then data past a 16-byte boundary.
   Bytes image = PseudoRandomBytes(0x1805, 9);
   std::fill(image.begin() + 0x400, image.begin() + 0x800, 0xFF);
   SimDevice& device = StartSim("COM3", {"--flash-size", "0x10000"});
-  std::string whole = folder_ + "/whole.HEX", part = folder_ + "/part", partHex = part + ".hex";
+  // A raw file's read: the Wine console script's, where text mode could mangle it.
+  std::string whole = folder_ + "/whole.HEX", partHex = folder_ + "/part.hex";
 
   // --fast, as the whole flash in 128 reads would otherwise wait out as many read periods.
   CliResult programmed = Cli({WriteFile("image.hex", HexFileFor(image)), "COM3", "--fast"});
   CliResult reads[] = {Cli({"read", whole, "COM3", "--fast"}),
-                       Cli({"read", part, "COM3", "--length", "0x1000"}),
                        Cli({"read", "--length", "4096", partHex, "COM3", "--fast"})};
   CliResult reloaded = Cli({"verify", whole, "COM3", "--fast"});
   Bytes flash = StopSim(device);
@@ -71,9 +71,7 @@ TEST_F(CliTest, read_writes_hex_and_raw_files_that_hold_the_flash_and_load_back)
     EXPECT_EQ(read.out.back(), "Last Status: MELOR flash read.");
   }
   ASSERT_EQ(flash.size(), 0x10000u);
-  Bytes head(flash.begin(), flash.begin() + 0x1000);
-  EXPECT_EQ(FileBytes(part), head);
-  EXPECT_EQ(ThroughSrecCat(partHex, 0x1000), head);
+  EXPECT_EQ(ThroughSrecCat(partHex, 0x1000), Bytes(flash.begin(), flash.begin() + 0x1000));
   EXPECT_EQ(ThroughSrecCat(whole, 0x10000), flash);
   EXPECT_EQ(reloaded.exitStatus, 0);
   EXPECT_EQ(reloaded.out.back(), "Last Status: MELOR flash matches the image.");
