@@ -129,13 +129,14 @@ TEST_F(CliTest, json_lines_parse_and_the_result_carries_the_last_status_device_a
   for (size_t i = 0; i + 1 < events.size(); i++) {
     EXPECT_TRUE(events[i]["event"] == "log" || events[i]["event"] == "progress") << events[i];
   }
-  std::string difference = events[events.size() - 2]["text"];  // its bytes: the run's own tests
+  // The differing bytes themselves are the run's tests' to check.
+  std::string difference = events[events.size() - 2]["text"];
   EXPECT_EQ(difference.rfind("Verify error (0a) ", 0), 0u) << difference;
   Json result = events.back();
-  Bytes written = image;
-  written.resize(1016, 0xFF);
   EXPECT_TRUE(result["seconds"].is_number());
   result.erase("seconds");
+  Bytes written = image;
+  written.resize(1016, 0xFF);
   EXPECT_EQ(result, (Json{{"event", "result"}, {"command", "verify"}, {"port", "COM3"},
                           {"ok", false}, {"status", "Last Status: Verify error."}, {"exit", 1},
                           {"device", {{"version", "1.2"}, {"id", 15}, {"flash_size", 524288}}},
