@@ -1,9 +1,19 @@
 // LoadHexFile: what is stored, how far highestEnd reaches, and the messages and Last Status of
-// every refusal, for file contents and for files that cannot be opened or read.
-#include <algorithm>
-#include <numeric>
+// every refusal, for file contents, files longer than one fill of the reader, and files that
+// cannot be opened or read.
+#include <gtest/gtest.h>
 
-#include "hex_fixture.h"
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <random>
+
+#include "hex_records.h"
+#include "image/firmware_image.h"
+#include "log/message_log.h"
+#include "platform/text.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -21,8 +31,43 @@ std::string InImage(std::vector<std::string> records, const std::string& end = "
   return Lines(records, end);
 }
 
-class LoadHexFileTest : public HexFileTest {
+using Logs = std::vector<std::u16string>;
+
+// Files in a scratch folder, HexFileName pointed at them, and what the loader logged.
+class LoadHexFileTest : public ::testing::Test {
  protected:
+  std::filesystem::path scratch = std::filesystem::temp_directory_path() /
+                                  ("pentrel-image-" + std::to_string(std::random_device()()));
+
+  void SetUp() override { std::filesystem::create_directories(scratch); }
+  void TearDown() override { std::filesystem::remove_all(scratch); }
+  // Points HexFileName at path, with a fresh log.
+  void Choose(const std::filesystem::path& path) {
+    if (MessageLog.lock != nullptr) CloseHandle(MessageLog.lock);
+    InitMessageLog();
+    LogWindow = nullptr;
+    SetLastStatus(u"");
+    ASSERT_LT(path.u16string().size(), kPathCapacity);
+    TextCopy(HexFileName, kPathCapacity, path.u16string().c_str());
+  }
+  // Writes contents to a file in the scratch folder, loads it with a fresh log, and returns
+  // LoadHexFile's result.
+  int Load(const std::string& contents) {
+    std::ofstream(scratch / "image.hex", std::ios::binary) << contents;
+    Choose(scratch / "image.hex");
+    return LoadHexFile();
+  }
+  // The lines logged since the log was reset, padding removed.
+  Logs Logged() const {
+    Logs lines;
+    for (int slot = 0; slot < MessageLog.writeIndex; slot++) {
+      std::u16string line(MessageLog.ring[slot], kLogLineWidth);
+      lines.push_back(line.erase(line.find_last_not_of(u' ') + 1));
+    }
+    return lines;
+  }
+  // The image byte at HEX address address.
+  uint8_t At(uint32_t address) const { return FirmwareImage.bytes[address - kImageBase]; }
   // Loads a file that must be refused; returns what was logged before the closing line.
   Logs Refused(const std::string& file) {
     EXPECT_EQ(Load(file), -1) << file;
@@ -96,9 +141,9 @@ TEST_F(LoadHexFileTest, refuses_a_file_with_the_message_of_its_first_fault) {
        {u"Checksum error, line 3"}, {}},
       // Lines are numbered from 0, skipped ones counted; what came before the error stays stored
       // and nothing after it is read.
-      {Lines({"", " " + Record(0, 0, {1}), "; comment", Upper(0x1D00), Record(0, 0, {0x5A}),
+      {Lines({"", " " + Record(0, 0, {1}), "", "; comment", Upper(0x1D00), Record(0, 0, {0x5A}),
               BadChecksum(Record(0, 0, {9})), Record(0, 0x10, {7})}),
-       {u"Checksum error, line 5"}, {{0x1D000000, 0x5A}, {0x1D000010, 0xFF}}},
+       {u"Checksum error, line 6"}, {{0x1D000000, 0x5A}, {0x1D000010, 0xFF}}},
       // Unknown record types, after their checksum.
       {InImage({Record(0, 0, {1}), Record(0x02, 0, {0, 0})}),
        {u"Unknown opcode 0x02, line 2 in hex file."}, {}},
@@ -143,16 +188,42 @@ TEST_F(LoadHexFileTest, refuses_a_file_with_the_message_of_its_first_fault) {
   }
 }
 
-// LoadHexFile and the file system: names that open nothing, long paths, unreadable files, and the
-// image left erased after any failure.
+// A file longer than the reader's 64 KiB fill: records read whole across fills, and a CR LF
+// that a fill splits, wherever the CR falls, still one line end.
+TEST_F(LoadHexFileTest, reads_records_and_numbers_lines_across_the_readers_64_KiB_fills) {
+  std::vector<uint8_t> stored = Counting(16 * 1500);
+  std::vector<std::string> records(1);
+  for (auto at = stored.begin(); at != stored.end(); at += 16) {  // 45 characters with CR LF
+    records.push_back(Record(0, static_cast<uint16_t>(at - stored.begin()), {at, at + 16}));
+  }
+  records.push_back(BadChecksum(Record(0, 0, {1})));
+  for (size_t crAt : {65534u, 65535u, 65536u}) {
+    // Characters after the upper address record's own shift the CRs to crAt.
+    records[0] = Upper(0x1D00) + std::string((crAt - 60) % 45, 'x');
+    EXPECT_EQ(Refused(Lines(records, "\r\n")), Logs{u"Checksum error, line 1501"}) << crAt;
+    EXPECT_TRUE(std::equal(stored.begin(), stored.end(), FirmwareImage.bytes)) << crAt;
+  }
+}
+
+// LoadHexFile and the file system: names that open nothing, the longest path, unreadable files,
+// and the image left erased after any failure.
 const std::string kGoodFile = InImage({Record(0, 0, {0x42}), kEndOfFile});
 
 TEST_F(LoadHexFileTest, a_name_that_opens_nothing_is_reported_and_leaves_the_image_erased) {
+  // Between failures, a good file of the longest path a name holds, 259 characters; folders
+  // stay short of the 248 characters that Windows allows a folder's path.
+  std::filesystem::path longest = scratch / std::string(8, 'd');
+  while (longest.u16string().size() < 200) longest /= std::string(8, 'd');
+  std::filesystem::create_directories(longest);
+  longest /= std::string(259 - longest.u16string().size() - 1, 'f');
+  std::ofstream(longest, std::ios::binary) << kGoodFile;
   // A setting filled to its last unit without a terminator is not read past its end.
   std::u16string full = scratch.u16string() + u"/" + std::u16string(kPathCapacity, u'u');
   for (const std::u16string& setting : {(scratch / "none.hex").u16string(), scratch.u16string(),
                                         std::u16string(), full.substr(0, kPathCapacity)}) {
-    ASSERT_EQ(Load(kGoodFile), 0);
+    Choose(longest);
+    ASSERT_EQ(LoadHexFile(), 0);
+    ASSERT_EQ(At(kImageBase), 0x42);
     Choose(scratch);  // for a fresh log
     std::fill_n(HexFileName, kPathCapacity, u'\0');
     std::copy(setting.begin(), setting.end(), HexFileName);
@@ -165,19 +236,6 @@ TEST_F(LoadHexFileTest, a_name_that_opens_nothing_is_reported_and_leaves_the_ima
     EXPECT_EQ(FirmwareImage.highestEnd, 0u);
     EXPECT_EQ(At(kImageBase), 0xFF);
   }
-}
-
-TEST_F(LoadHexFileTest, a_path_of_259_characters) {
-  // Folders stay short of the 248 characters that Windows allows a folder's path.
-  std::filesystem::path folder = scratch / std::string(8, 'd');
-  while (folder.u16string().size() < 200) folder /= std::string(8, 'd');
-  std::filesystem::create_directories(folder);
-  std::filesystem::path path = folder / std::string(259 - folder.u16string().size() - 1, 'f');
-  ASSERT_EQ(path.u16string().size(), 259u);
-  std::ofstream(path, std::ios::binary) << kGoodFile;
-  Choose(path);
-  EXPECT_EQ(LoadHexFile(), 0);
-  EXPECT_EQ(At(kImageBase), 0x42);
 }
 
 #ifndef _WIN32
