@@ -11,31 +11,20 @@ namespace {
 
 std::atomic<bool> release{false};
 
-DWORD WINAPI ReturnsItsParameterWhenReleased(LPVOID parameter) {
+DWORD WINAPI EndsWhenReleased(LPVOID) {
   while (!release) std::this_thread::yield();
-  return static_cast<DWORD>(reinterpret_cast<uintptr_t>(parameter));
+  return 0;
 }
 
-DWORD WINAPI EndsWithExitThread(LPVOID) { ExitThread(static_cast<DWORD>(-1)); }
-
-TEST(CreateThread, reports_the_exit_code_of_a_return_or_of_ExitThread_and_outlives_its_handle) {
-  release = false;
-  HANDLE threads[] = {
-      CreateThread(nullptr, 0, ReturnsItsParameterWhenReleased, reinterpret_cast<LPVOID>(42), 0,
-                   nullptr),
-      CreateThread(nullptr, 0, EndsWithExitThread, nullptr, 0, nullptr)};
-  HANDLE orphan = CreateThread(nullptr, 0, ReturnsItsParameterWhenReleased, nullptr, 0, nullptr);
-  EXPECT_EQ(WaitForSingleObject(threads[0], 20), WAIT_TIMEOUT);
-  // The orphan ends after its handle is gone; ASan would see a use after free.
+// The thread ends after its handle is gone; ASan would see a use after free. (Waiting for a
+// thread's end and ExitThread's exit code are proven by every programming run and by the runs
+// closed midway, tests/bootloader/abort_test.cpp.)
+TEST(CreateThread, a_running_thread_outlives_its_closed_handle) {
+  HANDLE orphan = CreateThread(nullptr, 0, EndsWhenReleased, nullptr, 0, nullptr);
+  EXPECT_EQ(WaitForSingleObject(orphan, 20), WAIT_TIMEOUT);
   EXPECT_TRUE(CloseHandle(orphan));
   release = true;
-  std::vector<DWORD> codes;
-  for (HANDLE thread : threads) {
-    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-    EXPECT_TRUE(GetExitCodeThread(thread, &codes.emplace_back()) && CloseHandle(thread));
-  }
-  EXPECT_EQ(codes, (std::vector<DWORD>{42, 0xFFFFFFFFu}));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // its end
 }
 
 // The log's lock: its owner may take it again; another thread waits, and cannot release it.

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Tests pentrel.exe under Wine and Xvfb: pentrel_ui_wine_driver.exe runs its scenarios, in their
-# order, through the program's own windows, with melor-sim behind COM5 (the device, answering
-# from its 200th query on) and a silent melor-sim behind COM6 (a port without a device); the
-# device's flash is then compared with the image. Screenshots land in build/windows/screenshots/.
-# PENTREL_UI_ONLY=PATTERN runs only the scenarios that --gtest_filter=PATTERN selects.
+# pentrel.exe under Wine and Xvfb: pentrel_ui_wine_driver.exe runs its scenarios (those that
+# --gtest_filter=$PENTREL_UI_ONLY selects, when set) with melor-sim behind COM5, answering from its
+# 200th query on, and a silent one behind COM6; then COM5's flash must hold the image.
+# Screenshots land in build/windows/screenshots/.
 
 # A virtual display of its own (xvfb-run), under which the script starts again.
 [ -n "${PENTREL_UI_DISPLAY:-}" ] ||
@@ -20,12 +19,10 @@ data[512:1024] = b"\xff" * 512
 open(sys.argv[1], "wb").write(data + b"\xff" * (0x80000 - len(data)))' "$WORK/flash.bin"
 srec_cat "$WORK/flash.bin" -binary -crop 0 16001 -offset 0x1D000000 -o "$WORK/good.hex" -intel
 
-# Debian's Wine looks for its own fonts (share/wine/fonts) at "<data dir>\../fonts", a path its
-# file layer refuses, and fontconfig does not list that folder either. So a fresh prefix lacks
-# Marlett (the caption buttons show the letters 0 1 r) and Tahoma (the dialog font). Windows keeps
-# such fonts in its Fonts folder, and so does this prefix. A Wine desktop window of the screen's
-# size gives the program's windows their frames and captions as on Windows (there is no window
-# manager on the virtual display).
+# Debian's Wine looks for its own fonts at "<data dir>\../fonts", a path its file layer refuses,
+# so a fresh prefix lacks Marlett (caption buttons read "0 1 r") and Tahoma (the dialog font):
+# they go to its Fonts folder, as on Windows. A Wine desktop of the screen's size gives the
+# windows their frames and captions (the virtual display has no window manager).
 set_up_desktop() {
   cp "$(dirname "$(readlink -f "$(command -v wine)")")"/../share/wine/fonts/*.ttf \
     "$WINEPREFIX/drive_c/windows/Fonts/"

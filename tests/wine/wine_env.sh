@@ -11,10 +11,9 @@ SIM_PIDS=()
 
 trap 'stop_sims; wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX" "$WORK"' EXIT
 
-# init_prefix [COMMAND...]: creates the prefix once, before the first test, so that no test pays
-# for it; COMMAND sets up more of it, for the session the tests start. Wine's mount manager brings
-# dosdevices/comN up to date with the registry only when its next session starts, so the links
-# are set here too; they point at fixed paths, where each simulator is reached without a restart.
+# init_prefix [COMMAND...]: the prefix, made once before any test; COMMAND sets up more of it.
+# Wine's mount manager updates dosdevices/comN from the registry only at its next session, so the
+# links are set here too, to fixed paths where each simulator is reached without a restart.
 init_prefix() {
   wineboot --init >/dev/null 2>&1 || true
   wineserver -w
@@ -30,8 +29,7 @@ init_prefix() {
   wineserver -p60 >/dev/null 2>&1
 }
 
-# start_sim PORT [melor-sim options...]: melor-sim behind PORT, writing its flash to $WORK/PORT.bin
-# when it stops.
+# start_sim PORT [OPTION...]: melor-sim behind PORT; it dumps its flash to $WORK/PORT.bin at exit.
 start_sim() {
   "$SIM" --link "$WORK/$1" --dump "$WORK/$1.bin" --timeout 900 "${@:2}" >"$WORK/$1.log" 2>&1 &
   SIM_PIDS+=($!)
