@@ -10,16 +10,13 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-struct Chunk {
-  uint32_t offset;
-  Bytes bytes;
-};
-std::vector<Chunk> chunks;
+Bytes received;  // what the sink was handed, chunk after chunk
 uint32_t finishedLength;
 
 bool Open() { return true; }
 bool Collect(uint32_t offset, const uint8_t* bytes, uint32_t n) {
-  chunks.push_back(Chunk{offset, Bytes(bytes, bytes + n)});
+  EXPECT_EQ(offset, received.size()) << "a chunk out of order";
+  received.insert(received.end(), bytes, bytes + n);
   return true;
 }
 bool Finish(uint32_t length) {
@@ -30,10 +27,10 @@ bool Finish(uint32_t length) {
 class CommandThreadTest : public RunTest {
  protected:
   RunOutcome Read(uint32_t length) {
-    chunks.clear();
+    received.clear();
     finishedLength = 0;
     ReadRequest request{length, Open, Collect, Finish};
-    return RunWorker(ReadThread, &request, "", "COM3");
+    return Run("", "COM3", nullptr, ReadThread, &request);
   }
 };
 
@@ -42,10 +39,10 @@ TEST_F(CommandThreadTest, VerifyThread_compares_without_writing_and_names_the_fi
   SimDevice& device = ProgrammedDevice(image);
   size_t commandsBefore = CommandsReceived(TraceOf(device)).size();
 
-  RunOutcome same = RunWorker(VerifyThread, nullptr, WriteFile("same.hex", HexFileFor(image)), "COM3");
+  RunOutcome same = Run(WriteFile("same.hex", HexFileFor(image)), "COM3", nullptr, VerifyThread);
   image[700] ^= 0x40;
   RunOutcome changed =
-      RunWorker(VerifyThread, nullptr, WriteFile("changed.hex", HexFileFor(image)), "COM3");
+      Run(WriteFile("changed.hex", HexFileFor(image)), "COM3", nullptr, VerifyThread);
 
   EXPECT_EQ(same.RunLines().back(), "Verifying firmware image: done.");
   EXPECT_EQ(same.lastStatus, "Last Status: MELOR flash matches the image.");
@@ -67,13 +64,7 @@ TEST_F(CommandThreadTest, ReadThread_hands_every_chunk_to_the_sink_in_order_then
 
   RunOutcome run = Read(1032);
 
-  ASSERT_EQ(chunks.size(), 3u);
-  Bytes read;
-  for (size_t i = 0; i < chunks.size(); i++) {
-    EXPECT_EQ(chunks[i].offset, 512 * i);
-    read.insert(read.end(), chunks[i].bytes.begin(), chunks[i].bytes.end());
-  }
-  EXPECT_EQ(read, Bytes(image.begin(), image.begin() + 1032));
+  EXPECT_EQ(received, Bytes(image.begin(), image.begin() + 1032));
   EXPECT_EQ(finishedLength, 1032u);
   EXPECT_EQ(run.RunLines().back(), "Reading flash: done.");
   EXPECT_EQ(run.progress, (Lines{"", "", "Reading flash: 49%", "Reading flash: 99%",
@@ -82,27 +73,20 @@ TEST_F(CommandThreadTest, ReadThread_hands_every_chunk_to_the_sink_in_order_then
   EXPECT_TRUE(PortIsFree("COM3"));
 }
 
-TEST_F(CommandThreadTest, ReadThread_refuses_a_length_beyond_the_reported_flash_size) {
-  SimDevice& device = StartSim("COM3", {"--flash-size", "0x10000"});
+// Both end after the query alone, with the port given back.
+TEST_F(CommandThreadTest, InfoThread_tells_the_device_and_ReadThread_refuses_more_than_its_flash) {
+  SimDevice& device = StartSim("COM3", {"--version", "2.1", "--flash-size", "0x10000"});
 
-  RunOutcome run = Read(0x10004);
+  RunOutcome info = Run("", "COM3", nullptr, InfoThread);
+  RunOutcome read = Read(0x10004);
 
-  EXPECT_EQ(run.RunLines().back(), "Read length is larger than MELOR flash size");
-  EXPECT_EQ(run.lastStatus, "Last Status: read length too large.");
-  EXPECT_TRUE(chunks.empty());
-  EXPECT_EQ(CommandsReceived(TraceOf(device)), (Lines{"query"}));
-  EXPECT_TRUE(PortIsFree("COM3"));
-}
-
-TEST_F(CommandThreadTest, InfoThread_sends_only_the_query_and_gives_the_port_back) {
-  SimDevice& device = StartSim("COM3", {"--version", "2.1"});
-
-  RunOutcome run = RunWorker(InfoThread, nullptr, "", "COM3");
-
-  EXPECT_EQ(run.RunLines(), (Lines{"Found MELOR device on COM3",
-                                   "bootloader v2.1, dev id 0x0f, flash size 0x80000"}));
-  EXPECT_EQ(run.lastStatus, "Last Status: MELOR found.");
-  EXPECT_EQ(CommandsReceived(TraceOf(device)), (Lines{"query"}));
+  EXPECT_EQ(info.RunLines(), (Lines{"Found MELOR device on COM3",
+                                    "bootloader v2.1, dev id 0x0f, flash size 0x10000"}));
+  EXPECT_EQ(info.lastStatus, "Last Status: MELOR found.");
+  EXPECT_EQ(read.RunLines().back(), "Read length is larger than MELOR flash size");
+  EXPECT_EQ(read.lastStatus, "Last Status: read length too large.");
+  EXPECT_TRUE(received.empty());
+  EXPECT_EQ(CommandsReceived(TraceOf(device)), (Lines{"query", "query"}));
   EXPECT_TRUE(PortIsFree("COM3"));
 }
 

@@ -204,19 +204,14 @@ std::string RunTest::WriteFile(const std::string& name, const std::string& text)
 }
 
 RunOutcome RunTest::Run(const std::string& hexFile, const std::string& comName,
-                        std::function<void(const std::string&)> onLine) {
-  return RunWorker(ProgramThread, nullptr, hexFile, comName, onLine);
-}
-
-RunOutcome RunTest::RunWorker(DWORD (*worker)(LPVOID), LPVOID parameter,
-                              const std::string& hexFile, const std::string& comName,
-                              std::function<void(const std::string&)> onLine) {
+                        std::function<void(const std::string&)> onLine, DWORD (*worker)(LPVOID),
+                        LPVOID parameter) {
   RunOutcome outcome;
   recording = &outcome;
   lineHook = onLine;
   TextCopy(HexFileName, kPathCapacity, Utf16(hexFile).c_str());
   TextCopy(ComName, kPathCapacity, Utf16(comName).c_str());
-  HANDLE thread = CreateThread(nullptr, 0, worker, parameter, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, worker ? worker : ProgramThread, parameter, 0, nullptr);
   EXPECT_NE(thread, nullptr);
   // Generous: the slowest ending, 300 silent detection attempts, takes about 30 s.
   if (WaitForSingleObject(thread, 180000) != WAIT_OBJECT_0) {

@@ -90,14 +90,11 @@ class RunTest : public ::testing::Test {
   // Writes text into a file in the test's folder and returns its path.
   std::string WriteFile(const std::string& name, const std::string& text);
 
-  // Runs ProgramThread to its end with the settings given; onLine sees every log line as logged.
+  // Runs a worker thread of the core (ProgramThread unless given) to its end with the settings
+  // given; onLine sees every log line as logged.
   RunOutcome Run(const std::string& hexFile, const std::string& comName,
-                 std::function<void(const std::string&)> onLine = nullptr);
-
-  // Runs another worker thread of the core (its parameter given) to its end the same way.
-  RunOutcome RunWorker(DWORD (*worker)(LPVOID), LPVOID parameter, const std::string& hexFile,
-                       const std::string& comName,
-                       std::function<void(const std::string&)> onLine = nullptr);
+                 std::function<void(const std::string&)> onLine = nullptr,
+                 DWORD (*worker)(LPVOID) = nullptr, LPVOID parameter = nullptr);
 
   // pentrel-cli run to its end on the test's DOS-device folder.
   CliResult Cli(const std::vector<std::string>& arguments) {
