@@ -2,7 +2,6 @@
 #include "run_fixture.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -13,6 +12,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <random>
@@ -63,12 +64,10 @@ LRESULT CALLBACK RecordingView(HWND, UINT message, WPARAM, LPARAM) {
     ReleaseMutex(MessageLog.lock);
     for (const std::string& line : fresh) {
       recording->log.push_back(line);
-      recording->events.push_back(line);
       if (lineHook) lineHook(line);
     }
   } else if (message == WM_PROGRESS_LINE) {
     recording->progress.push_back(Trimmed(MessageLog.progressLine));
-    recording->events.push_back("progress: " + recording->progress.back());
   } else if (message == WM_SHOW_SETUP) {
     recording->showSetupSent = true;
   }
@@ -81,16 +80,6 @@ HWND RecordingWindow() {
     return CreateViewWindow(RecordingView);
   }();
   return window;
-}
-
-std::string ReadLineWithin(int fd, int milliseconds) {
-  std::string line;
-  char c;
-  while (true) {
-    pollfd waiting{fd, POLLIN, 0};
-    if (poll(&waiting, 1, milliseconds) <= 0 || read(fd, &c, 1) != 1 || c == '\n') return line;
-    line += c;
-  }
 }
 
 std::vector<std::string> LinesOf(const std::string& path) {
@@ -141,8 +130,7 @@ void RunTest::TearDown() {
   for (SimDevice& device : devices_) {
     if (device.pid > 0) StopSim(device);
   }
-  std::string command = "rm -rf '" + folder_ + "'";
-  if (system(command.c_str()) != 0) ADD_FAILURE() << "could not remove " << folder_;
+  std::filesystem::remove_all(folder_);
 }
 
 SimDevice& RunTest::StartSim(const std::string& comName, const std::vector<std::string>& options) {
@@ -168,10 +156,11 @@ SimDevice& RunTest::StartSim(const std::string& comName, const std::vector<std::
     _exit(127);
   }
   close(output[1]);
-  device.output = output[0];
-  std::string ptyPath = ReadLineWithin(output[0], 10000);
-  device.ptyPath = ptyPath;
-  EXPECT_EQ(ptyPath.rfind("/dev/", 0), 0u) << "melor-sim did not start: " << ptyPath;
+  device.output = fdopen(output[0], "r");
+  char line[256] = "";
+  fgets(line, sizeof line, device.output);
+  device.ptyPath = std::string(line, strcspn(line, "\n"));
+  EXPECT_EQ(device.ptyPath.rfind("/dev/", 0), 0u) << "melor-sim did not start: " << line;
   devices_.push_back(device);
   return devices_.back();
 }
@@ -181,7 +170,7 @@ static void EndSim(SimDevice& device, int signal) {
   kill(device.pid, signal);
   int status;
   waitpid(device.pid, &status, 0);
-  close(device.output);
+  fclose(device.output);
   device.pid = -1;
 }
 

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <string>
@@ -28,7 +29,7 @@ std::vector<std::string> CommandsReceived(const std::vector<std::string>& trace)
 
 struct SimDevice {
   pid_t pid = -1;
-  int output = -1;  // its stdout, kept open so that its closing summary has a reader
+  FILE* output = nullptr;  // its stdout, kept open so that its closing summary has a reader
   std::string comName;
   std::string ptyPath;
   std::string dumpPath;
@@ -38,7 +39,6 @@ struct SimDevice {
 struct RunOutcome {
   std::vector<std::string> log;       // every line, trailing padding removed (blank lines as "")
   std::vector<std::string> progress;  // every progress text, padding removed
-  std::vector<std::string> events;    // both in the order they came, progress as "progress: TEXT"
   std::string lastStatus;
   bool showSetupSent = false;
   uint32_t threadExitCode = 0;
