@@ -15,7 +15,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -30,10 +29,9 @@
 
 namespace {
 
-std::string Utf8(const char16_t* text, size_t length) {
-  std::u16string piece(text, length);
-  char buffer[4 * 80 + 1];
-  Utf16ToUtf8(piece.c_str(), buffer, sizeof buffer);
+std::string Utf8(const std::u16string& text) {
+  char buffer[1024];
+  Utf16ToUtf8(text.c_str(), buffer, sizeof buffer);
   return buffer;
 }
 
@@ -43,10 +41,10 @@ std::u16string Utf16(const std::string& text) {
   return buffer;
 }
 
+// A log row without the blanks that pad it to the log's width.
 std::string Trimmed(const char16_t* line) {
-  size_t length = kLogLineWidth;
-  while (length > 0 && line[length - 1] == u' ') length--;
-  return Utf8(line, length);
+  std::u16string row(line, kLogLineWidth);
+  return Utf8(row.substr(0, row.find_last_not_of(u' ') + 1));
 }
 
 // What the recording view has seen of the current run.
@@ -92,8 +90,7 @@ std::vector<std::string> LinesOf(const std::string& path) {
 }  // namespace
 
 std::vector<std::string> RunOutcome::RunLines() const {
-  size_t skip = log.size() >= 14 ? 14 : log.size();
-  return std::vector<std::string>(log.begin() + skip, log.end());
+  return std::vector<std::string>(log.begin() + std::min<size_t>(log.size(), 14), log.end());
 }
 
 std::string HexFileFor(const Bytes& data, uint32_t offset) {
@@ -211,7 +208,7 @@ RunOutcome RunTest::Run(const std::string& hexFile, const std::string& comName,
   GetExitCodeThread(thread, &exitCode);
   CloseHandle(thread);
   outcome.threadExitCode = exitCode;
-  outcome.lastStatus = Utf8(MessageLog.lastStatus, TextLength(MessageLog.lastStatus));
+  outcome.lastStatus = Utf8(MessageLog.lastStatus);
   recording = nullptr;
   lineHook = nullptr;
   return outcome;
