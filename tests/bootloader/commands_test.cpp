@@ -72,10 +72,10 @@ TEST(Replies, are_taken_only_as_the_device_gives_them) {
   good.push_back(0);
   for (int32_t length : {11, 13, -1}) EXPECT_FALSE(query(good, length)) << length;
 
-  auto program = [](const Bytes& reply, int32_t length) { return IsProgramReply(reply.data(), length); };
+  auto program = [](const Bytes& reply, int32_t n) { return IsProgramReply(reply.data(), n); };
   EXPECT_TRUE(program({0x22}, 1));
   EXPECT_TRUE(program({0x02, 0x00, 0x00}, 3));
-  EXPECT_FALSE(program({0x01}, 1) || program({0x02}, 0) || program({0x02}, -1)) << "another code, or none";
+  EXPECT_FALSE(program({0x01}, 1) || program({0x02}, 0) || program({0x02}, -1));
 
   uint8_t read[kMaxCommandSize];
   BuildReadCommand(read, 0x200, 8);

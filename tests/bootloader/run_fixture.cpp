@@ -10,13 +10,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <thread>
 
 #include "bootloader/program_thread.h"
@@ -267,9 +264,8 @@ bool CliProcess::AwaitOutput(const std::string& text) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
   while (std::chrono::steady_clock::now() < deadline) {
     std::ifstream out(outPath_);
-    std::stringstream contents;
-    contents << out.rdbuf();
-    if (contents.str().find(text) != std::string::npos) return true;
+    std::string contents(std::istreambuf_iterator<char>(out), {});
+    if (contents.find(text) != std::string::npos) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;

@@ -83,13 +83,14 @@ TEST_F(RunTest, a_device_that_answers_at_once_is_programmed_and_the_log_tells_ea
 }
 
 // Both ports are in normal mode, and the device's has timeouts of another program's: the spare
-// port and the device's go back exactly as they were found.
+// port and the device's go back exactly as they were found. The device is silent until the
+// reset prompt.
 TEST_F(RunTest, probing_skips_another_device_id_and_finds_one_that_needs_its_reset_button) {
   std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(100, 2)));
   const termios normal = NormalMode();
   std::vector<termios> before;
   for (SimDevice* device : {&StartSim("COM1", {"--device-id", "0x0E"}),
-                            &StartSim("COM5", {"--answer-after", "4"})}) {  // silent until the prompt
+                            &StartSim("COM5", {"--answer-after", "4"})}) {
     before.push_back(TerminalSettingsAt(device->ptyPath, &normal));
   }
   COMMTIMEOUTS timeouts = {5, 6, 7, 8, 9};
@@ -196,7 +197,7 @@ TEST_F(RunTest, each_reply_is_awaited_for_exactly_its_number_of_read_periods) {
     ScriptReads({}, false);
     HoldReplies(c.code, c.empties);
     RunOutcome run = Run(hex, c.port);
-    std::string what = std::to_string(c.code) + " held " + std::to_string(c.empties) + " " + c.port;
+    std::string what = std::to_string(c.code) + " held " + std::to_string(c.empties) + c.port;
     EXPECT_EQ(run.lastStatus, c.lastStatus) << what;
     EXPECT_EQ(run.progress.back(), c.lastProgress) << what;
     if (c.lastStatus == kSuccess) {
