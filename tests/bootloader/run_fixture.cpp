@@ -84,6 +84,19 @@ std::vector<std::string> LinesOf(const std::string& path) {
   return lines;
 }
 
+// Starts the program words[0] with its stdout, and its stderr when given, on the descriptors given.
+pid_t Spawn(std::vector<std::string> words, int out, int err = -1) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  dup2(out, STDOUT_FILENO);
+  if (err >= 0) dup2(err, STDERR_FILENO);
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
 }  // namespace
 
 std::vector<std::string> RunOutcome::RunLines() const {
@@ -138,17 +151,7 @@ SimDevice& RunTest::StartSim(const std::string& comName, const std::vector<std::
   words.insert(words.end(), options.begin(), options.end());
   int output[2];
   EXPECT_EQ(pipe(output), 0);
-  device.pid = fork();
-  if (device.pid == 0) {
-    dup2(output[1], STDOUT_FILENO);
-    close(output[0]);
-    close(output[1]);
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
+  device.pid = Spawn(words, output[1]);
   close(output[1]);
   device.output = fdopen(output[0], "r");
   char line[256] = "";
@@ -201,10 +204,8 @@ RunOutcome RunTest::Run(const std::string& hexFile, const std::string& comName,
     ADD_FAILURE() << "the run did not end";
     abort();
   }
-  DWORD exitCode = 0;
-  GetExitCodeThread(thread, &exitCode);
+  GetExitCodeThread(thread, &outcome.threadExitCode);
   CloseHandle(thread);
-  outcome.threadExitCode = exitCode;
   outcome.lastStatus = Utf8(MessageLog.lastStatus);
   recording = nullptr;
   lineHook = nullptr;
@@ -236,15 +237,13 @@ CliProcess::CliProcess(const std::string& folder, const std::vector<std::string>
   std::string name = folder + "/cli" + std::to_string(cliStarted++);
   outPath_ = name + ".out";
   errPath_ = name + ".err";
-  pid_ = fork();
-  if (pid_ != 0) return;
-  dup2(open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-  dup2(open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
-  std::vector<char*> argv = {const_cast<char*>(PENTREL_CLI_PATH)};
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  execv(PENTREL_CLI_PATH, argv.data());
-  _exit(127);
+  int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<std::string> words = {PENTREL_CLI_PATH};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  pid_ = Spawn(words, out, err);
+  close(out);
+  close(err);
 }
 
 void CliProcess::Signal(int signal) { kill(pid_, signal); }
