@@ -34,12 +34,14 @@ class CommandThreadTest : public RunTest {
   }
 };
 
-TEST_F(CommandThreadTest, VerifyThread_compares_without_writing_and_names_the_first_difference) {
+// Both read the programmed device back without writing to it.
+TEST_F(CommandThreadTest, VerifyThread_names_the_first_difference_and_ReadThread_hands_over_all) {
   Bytes image = PseudoRandomBytes(1000, 5);
   SimDevice& device = ProgrammedDevice(image);
   size_t commandsBefore = CommandsReceived(TraceOf(device)).size();
 
   RunOutcome same = Run(WriteFile("same.hex", HexFileFor(image)), "COM3", nullptr, VerifyThread);
+  RunOutcome read = Read(1032);
   image[700] ^= 0x40;
   RunOutcome changed =
       Run(WriteFile("changed.hex", HexFileFor(image)), "COM3", nullptr, VerifyThread);
@@ -51,25 +53,18 @@ TEST_F(CommandThreadTest, VerifyThread_compares_without_writing_and_names_the_fi
            image[700] ^ 0x40, image[700]);
   EXPECT_EQ(changed.RunLines().back(), expected);
   EXPECT_EQ(changed.lastStatus, "Last Status: Verify error.");
-  EXPECT_TRUE(same.showSetupSent && changed.showSetupSent);
-  Lines received = CommandsReceived(TraceOf(device));
-  EXPECT_EQ(Lines(received.begin() + commandsBefore, received.end()),
-            (Lines{"query", "read", "read", "query", "read", "read"}));
-  EXPECT_TRUE(PortIsFree("COM3"));
-}
-
-TEST_F(CommandThreadTest, ReadThread_hands_every_chunk_to_the_sink_in_order_then_finishes) {
-  Bytes image = PseudoRandomBytes(1100, 6);
-  ProgrammedDevice(image);
-
-  RunOutcome run = Read(1032);
-
-  EXPECT_EQ(received, Bytes(image.begin(), image.begin() + 1032));
+  EXPECT_TRUE(same.showSetupSent && changed.showSetupSent && read.showSetupSent);
+  image[700] ^= 0x40;
+  image.resize(1032, 0xFF);  // the erased flash past the image
+  EXPECT_EQ(received, image);
   EXPECT_EQ(finishedLength, 1032u);
-  EXPECT_EQ(run.RunLines().back(), "Reading flash: done.");
-  EXPECT_EQ(run.progress, (Lines{"", "", "Reading flash: 49%", "Reading flash: 99%",
-                                 "Reading flash: 100%", ""}));
-  EXPECT_EQ(run.lastStatus, "Last Status: MELOR flash read.");
+  EXPECT_EQ(read.RunLines().back(), "Reading flash: done.");
+  EXPECT_EQ(read.progress, (Lines{"", "", "Reading flash: 49%", "Reading flash: 99%",
+                                  "Reading flash: 100%", ""}));
+  EXPECT_EQ(read.lastStatus, "Last Status: MELOR flash read.");
+  Lines commands = CommandsReceived(TraceOf(device));
+  EXPECT_EQ(Lines(commands.begin() + commandsBefore, commands.end()),
+            (Lines{"query", "read", "read", "query", "read", "read", "read", "query", "read", "read"}));
   EXPECT_TRUE(PortIsFree("COM3"));
 }
 
