@@ -16,19 +16,20 @@ Bytes Built(int length, const uint8_t* command) { return Bytes(command, command 
 
 TEST(Commands, carry_code_word_count_and_flash_address_and_a_blank_chunk_travels_without_data) {
   uint8_t command[kMaxCommandSize];
-  memset(command, 0xAA, sizeof command);  // no byte of a command is left as it was
-  EXPECT_EQ(Built(BuildQueryCommand(command), command), (Bytes{0x09, 0x00, 0x00}));
-  EXPECT_EQ(Built(BuildReadCommand(command, 0x400, 276), command),
+  // Each command is built over 0xAA bytes, so that a byte it leaves unwritten shows.
+  auto fresh = [&] { return static_cast<uint8_t*>(memset(command, 0xAA, sizeof command)); };
+  EXPECT_EQ(Built(BuildQueryCommand(fresh()), command), (Bytes{0x09, 0x00, 0x00}));
+  EXPECT_EQ(Built(BuildReadCommand(fresh(), 0x400, 276), command),
             (Bytes{0x01, 0x00, 69, 0x00, 0x00, 0x04, 0x00, 0x9D}));
-  EXPECT_EQ(Built(BuildFinalCommand(command, 0x104), command),
+  EXPECT_EQ(Built(BuildFinalCommand(fresh(), 0x104), command),
             (Bytes{0x08, 0x00, 0x01, 0x01, 0x04, 0x01, 0x00, 0x00}));
-  EXPECT_EQ(Built(BuildCloseCommand(command), command), Bytes(6, 0x00));
+  EXPECT_EQ(Built(BuildCloseCommand(fresh()), command), Bytes(6, 0x00));
 
   memset(FirmwareImage.bytes, 0xFF, kImageSize);
-  EXPECT_EQ(Built(BuildProgramCommand(command, 0x1000, 512), command),
+  EXPECT_EQ(Built(BuildProgramCommand(fresh(), 0x1000, 512), command),
             (Bytes{0x22, 0x00, 0x80, 0x00, 0x00, 0x10, 0x00, 0x9D}));
   FirmwareImage.bytes[0x1000 + 511] = 0xFE;  // one byte not erased makes it a full chunk
-  Bytes full = Built(BuildProgramCommand(command, 0x1000, 512), command);
+  Bytes full = Built(BuildProgramCommand(fresh(), 0x1000, 512), command);
   ASSERT_EQ(full.size(), 520u);
   EXPECT_EQ(Bytes(full.begin(), full.begin() + 9),
             (Bytes{0x02, 0x00, 0x80, 0x00, 0x00, 0x10, 0x00, 0x9D, 0xFF}));
