@@ -1,6 +1,8 @@
 // Closing the program during a run: the worker ends on the spot, with no further line, no
 // setup dialog and no clean-up of its port, which the ending process gives back.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
 
 #include "log/message_log.h"
 #include "run_fixture.h"
@@ -13,21 +15,35 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-TEST_F(RunTest, closing_the_program_during_detection_ends_the_thread_without_another_line) {
+// The far end is a terminal of the test's own that never answers. Before the run it has queued
+// a valid query reply (flash 0x80000, v1.2, id 0x0F), as a device might have while no program
+// had the port open: taken for an answer, the run would go on to program.
+TEST_F(RunTest, a_stale_reply_is_no_answer_and_closing_the_program_during_detection_ends_the_thread) {
   std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(64, 10)));
-  StartSim("COM1", {"--answer-after", "1000"});
+  int master, slave;
+  char path[256];
+  termios raw{};
+  cfmakeraw(&raw);  // as an earlier run left the line
+  // Our own descriptor of the near end keeps the line's input queue alive between openers, as
+  // a serial driver's buffers do.
+  ASSERT_EQ(openpty(&master, &slave, path, &raw, nullptr), 0);
+  ASSERT_EQ(symlink(path, (folder_ + "/dosdevices/COM1").c_str()), 0);
+  const uint8_t staleReply[] = {0x55, 0x55, 0x55, 0x55, 0x00, 0x00, 0x08, 0x00, 0x01,
+                                0x02, 0x0F, 0x00, 0x00, 0x00, 0x00, 0x00, 0xE6, 0x04};
+  ASSERT_EQ(write(master, staleReply, sizeof staleReply), static_cast<ssize_t>(sizeof staleReply));
   SetLastStatus(u"Last Status: an earlier run's");
 
   RunOutcome run = Run(hex, "COM1", [logged = 0](const std::string& line) mutable {
     // The blank line before the reset prompt, after the 14 that clear the log: detection is
-    // under way.
+    // under way, four attempts went unanswered.
     if (++logged > 14 && line.empty()) AbortRequested = 1;
   });
 
+  close(master);
+  close(slave);
   EXPECT_EQ(run.threadExitCode, 0xFFFFFFFFu);
   EXPECT_FALSE(run.showSetupSent);
-  Lines lines = run.RunLines();
-  EXPECT_EQ(lines, (Lines{""}));
+  EXPECT_EQ(run.RunLines(), (Lines{""}));
   EXPECT_EQ(run.lastStatus, "");  // cleared when the run began
 }
 

@@ -10,16 +10,13 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-struct Chunk {
-  uint32_t offset;
-  Bytes bytes;
-};
-std::vector<Chunk> chunks;
+Bytes received;  // what the sink was handed, chunk after chunk
 uint32_t finishedLength;
 
 bool Open() { return true; }
 bool Collect(uint32_t offset, const uint8_t* bytes, uint32_t n) {
-  chunks.push_back(Chunk{offset, Bytes(bytes, bytes + n)});
+  EXPECT_EQ(offset, received.size()) << "a chunk out of order";
+  received.insert(received.end(), bytes, bytes + n);
   return true;
 }
 bool Finish(uint32_t length) {
@@ -30,22 +27,24 @@ bool Finish(uint32_t length) {
 class CommandThreadTest : public RunTest {
  protected:
   RunOutcome Read(uint32_t length) {
-    chunks.clear();
+    received.clear();
     finishedLength = 0;
     ReadRequest request{length, Open, Collect, Finish};
-    return RunWorker(ReadThread, &request, "", "COM3");
+    return Run("", "COM3", nullptr, ReadThread, &request);
   }
 };
 
-TEST_F(CommandThreadTest, VerifyThread_compares_without_writing_and_names_the_first_difference) {
+// Both read the programmed device back without writing to it.
+TEST_F(CommandThreadTest, VerifyThread_names_the_first_difference_and_ReadThread_hands_over_all) {
   Bytes image = PseudoRandomBytes(1000, 5);
   SimDevice& device = ProgrammedDevice(image);
   size_t commandsBefore = CommandsReceived(TraceOf(device)).size();
 
-  RunOutcome same = RunWorker(VerifyThread, nullptr, WriteFile("same.hex", HexFileFor(image)), "COM3");
+  RunOutcome same = Run(WriteFile("same.hex", HexFileFor(image)), "COM3", nullptr, VerifyThread);
+  RunOutcome read = Read(1032);
   image[700] ^= 0x40;
   RunOutcome changed =
-      RunWorker(VerifyThread, nullptr, WriteFile("changed.hex", HexFileFor(image)), "COM3");
+      Run(WriteFile("changed.hex", HexFileFor(image)), "COM3", nullptr, VerifyThread);
 
   EXPECT_EQ(same.RunLines().back(), "Verifying firmware image: done.");
   EXPECT_EQ(same.lastStatus, "Last Status: MELOR flash matches the image.");
@@ -54,55 +53,35 @@ TEST_F(CommandThreadTest, VerifyThread_compares_without_writing_and_names_the_fi
            image[700] ^ 0x40, image[700]);
   EXPECT_EQ(changed.RunLines().back(), expected);
   EXPECT_EQ(changed.lastStatus, "Last Status: Verify error.");
-  EXPECT_TRUE(same.showSetupSent && changed.showSetupSent);
-  Lines received = CommandsReceived(TraceOf(device));
-  EXPECT_EQ(Lines(received.begin() + commandsBefore, received.end()),
-            (Lines{"query", "read", "read", "query", "read", "read"}));
-  EXPECT_TRUE(PortIsFree("COM3"));
-}
-
-TEST_F(CommandThreadTest, ReadThread_hands_every_chunk_to_the_sink_in_order_then_finishes) {
-  Bytes image = PseudoRandomBytes(1100, 6);
-  ProgrammedDevice(image);
-
-  RunOutcome run = Read(1032);
-
-  ASSERT_EQ(chunks.size(), 3u);
-  Bytes read;
-  for (size_t i = 0; i < chunks.size(); i++) {
-    EXPECT_EQ(chunks[i].offset, 512 * i);
-    read.insert(read.end(), chunks[i].bytes.begin(), chunks[i].bytes.end());
-  }
-  EXPECT_EQ(read, Bytes(image.begin(), image.begin() + 1032));
+  EXPECT_TRUE(same.showSetupSent && changed.showSetupSent && read.showSetupSent);
+  image[700] ^= 0x40;
+  image.resize(1032, 0xFF);  // the erased flash past the image
+  EXPECT_EQ(received, image);
   EXPECT_EQ(finishedLength, 1032u);
-  EXPECT_EQ(run.RunLines().back(), "Reading flash: done.");
-  EXPECT_EQ(run.progress, (Lines{"", "", "Reading flash: 49%", "Reading flash: 99%",
-                                 "Reading flash: 100%", ""}));
-  EXPECT_EQ(run.lastStatus, "Last Status: MELOR flash read.");
+  EXPECT_EQ(read.RunLines().back(), "Reading flash: done.");
+  EXPECT_EQ(read.progress, (Lines{"", "", "Reading flash: 49%", "Reading flash: 99%",
+                                  "Reading flash: 100%", ""}));
+  EXPECT_EQ(read.lastStatus, "Last Status: MELOR flash read.");
+  Lines commands = CommandsReceived(TraceOf(device));
+  EXPECT_EQ(Lines(commands.begin() + commandsBefore, commands.end()),
+            (Lines{"query", "read", "read", "query", "read", "read", "read", "query", "read", "read"}));
   EXPECT_TRUE(PortIsFree("COM3"));
 }
 
-TEST_F(CommandThreadTest, ReadThread_refuses_a_length_beyond_the_reported_flash_size) {
-  SimDevice& device = StartSim("COM3", {"--flash-size", "0x10000"});
+// Both end after the query alone, with the port given back.
+TEST_F(CommandThreadTest, InfoThread_tells_the_device_and_ReadThread_refuses_more_than_its_flash) {
+  SimDevice& device = StartSim("COM3", {"--version", "2.1", "--flash-size", "0x10000"});
 
-  RunOutcome run = Read(0x10004);
+  RunOutcome info = Run("", "COM3", nullptr, InfoThread);
+  RunOutcome read = Read(0x10004);
 
-  EXPECT_EQ(run.RunLines().back(), "Read length is larger than MELOR flash size");
-  EXPECT_EQ(run.lastStatus, "Last Status: read length too large.");
-  EXPECT_TRUE(chunks.empty());
-  EXPECT_EQ(CommandsReceived(TraceOf(device)), (Lines{"query"}));
-  EXPECT_TRUE(PortIsFree("COM3"));
-}
-
-TEST_F(CommandThreadTest, InfoThread_sends_only_the_query_and_gives_the_port_back) {
-  SimDevice& device = StartSim("COM3", {"--version", "2.1"});
-
-  RunOutcome run = RunWorker(InfoThread, nullptr, "", "COM3");
-
-  EXPECT_EQ(run.RunLines(), (Lines{"Found MELOR device on COM3",
-                                   "bootloader v2.1, dev id 0x0f, flash size 0x80000"}));
-  EXPECT_EQ(run.lastStatus, "Last Status: MELOR found.");
-  EXPECT_EQ(CommandsReceived(TraceOf(device)), (Lines{"query"}));
+  EXPECT_EQ(info.RunLines(), (Lines{"Found MELOR device on COM3",
+                                    "bootloader v2.1, dev id 0x0f, flash size 0x10000"}));
+  EXPECT_EQ(info.lastStatus, "Last Status: MELOR found.");
+  EXPECT_EQ(read.RunLines().back(), "Read length is larger than MELOR flash size");
+  EXPECT_EQ(read.lastStatus, "Last Status: read length too large.");
+  EXPECT_TRUE(received.empty());
+  EXPECT_EQ(CommandsReceived(TraceOf(device)), (Lines{"query", "query"}));
   EXPECT_TRUE(PortIsFree("COM3"));
 }
 

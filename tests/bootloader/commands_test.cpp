@@ -16,19 +16,20 @@ Bytes Built(int length, const uint8_t* command) { return Bytes(command, command 
 
 TEST(Commands, carry_code_word_count_and_flash_address_and_a_blank_chunk_travels_without_data) {
   uint8_t command[kMaxCommandSize];
-  memset(command, 0xAA, sizeof command);  // no byte of a command is left as it was
-  EXPECT_EQ(Built(BuildQueryCommand(command), command), (Bytes{0x09, 0x00, 0x00}));
-  EXPECT_EQ(Built(BuildReadCommand(command, 0x400, 276), command),
+  // Each command is built over 0xAA bytes, so that a byte it leaves unwritten shows.
+  auto fresh = [&] { return static_cast<uint8_t*>(memset(command, 0xAA, sizeof command)); };
+  EXPECT_EQ(Built(BuildQueryCommand(fresh()), command), (Bytes{0x09, 0x00, 0x00}));
+  EXPECT_EQ(Built(BuildReadCommand(fresh(), 0x400, 276), command),
             (Bytes{0x01, 0x00, 69, 0x00, 0x00, 0x04, 0x00, 0x9D}));
-  EXPECT_EQ(Built(BuildFinalCommand(command, 0x104), command),
+  EXPECT_EQ(Built(BuildFinalCommand(fresh(), 0x104), command),
             (Bytes{0x08, 0x00, 0x01, 0x01, 0x04, 0x01, 0x00, 0x00}));
-  EXPECT_EQ(Built(BuildCloseCommand(command), command), Bytes(6, 0x00));
+  EXPECT_EQ(Built(BuildCloseCommand(fresh()), command), Bytes(6, 0x00));
 
   memset(FirmwareImage.bytes, 0xFF, kImageSize);
-  EXPECT_EQ(Built(BuildProgramCommand(command, 0x1000, 512), command),
+  EXPECT_EQ(Built(BuildProgramCommand(fresh(), 0x1000, 512), command),
             (Bytes{0x22, 0x00, 0x80, 0x00, 0x00, 0x10, 0x00, 0x9D}));
   FirmwareImage.bytes[0x1000 + 511] = 0xFE;  // one byte not erased makes it a full chunk
-  Bytes full = Built(BuildProgramCommand(command, 0x1000, 512), command);
+  Bytes full = Built(BuildProgramCommand(fresh(), 0x1000, 512), command);
   ASSERT_EQ(full.size(), 520u);
   EXPECT_EQ(Bytes(full.begin(), full.begin() + 9),
             (Bytes{0x02, 0x00, 0x80, 0x00, 0x00, 0x10, 0x00, 0x9D, 0xFF}));
@@ -53,41 +54,36 @@ TEST(CopyImageChunk, gives_erased_bytes_past_the_image_instead_of_reading_beyond
 }
 
 TEST(Replies, are_taken_only_as_the_device_gives_them) {
-  Bytes good = {0x00, 0x00, 0x08, 0x00, 0x01, 0x02, 0x0F, 0, 0, 0, 0, 0};
   QueryReply parsed{};
-  ASSERT_TRUE(IsQueryReply(good.data(), 12, &parsed));
+  auto query = [&](const Bytes& reply, int32_t length) {
+    return IsQueryReply(reply.data(), length, &parsed);
+  };
+  Bytes good = {0x00, 0x00, 0x08, 0x00, 0x01, 0x02, 0x0F, 0, 0, 0, 0, 0};
+  ASSERT_TRUE(query(good, 12));
   EXPECT_EQ(parsed.flashSize, 0x80000u);
-  Bytes large = good;
-  large[2] = 0x00, large[3] = 0x01;
-  ASSERT_TRUE(IsQueryReply(large.data(), 12, &parsed));
+  ASSERT_TRUE(query({0x00, 0x00, 0x00, 0x01, 0x01, 0x02, 0x0F, 0, 0, 0, 0, 0}, 12));
   EXPECT_EQ(parsed.flashSize, 0x1000000u);
   EXPECT_EQ(parsed.major * 10 + parsed.minor, 12);
   // A flash size that is not a whole number of 64 KiB pages is no reply of this device.
   for (int at : {0, 1}) {
     Bytes oddSize = good;
     oddSize[at] = 0x10;
-    EXPECT_FALSE(IsQueryReply(oddSize.data(), 12, &parsed)) << at;
+    EXPECT_FALSE(query(oddSize, 12)) << at;
   }
-  Bytes longer = good;
-  longer.push_back(0);
-  EXPECT_FALSE(IsQueryReply(good.data(), 11, &parsed));
-  EXPECT_FALSE(IsQueryReply(longer.data(), 13, &parsed));
-  EXPECT_FALSE(IsQueryReply(good.data(), -1, &parsed));
+  good.push_back(0);
+  for (int32_t length : {11, 13, -1}) EXPECT_FALSE(query(good, length)) << length;
 
-  Bytes blankAck = {0x22}, programAck = {0x02}, wrong = {0x01};
-  EXPECT_TRUE(IsProgramReply(blankAck.data(), 1));
-  EXPECT_TRUE(IsProgramReply(programAck.data(), 3));
-  EXPECT_FALSE(IsProgramReply(wrong.data(), 1));
-  EXPECT_FALSE(IsProgramReply(programAck.data(), 0));
-  EXPECT_FALSE(IsProgramReply(programAck.data(), -1));
+  auto program = [](const Bytes& reply, int32_t n) { return IsProgramReply(reply.data(), n); };
+  EXPECT_TRUE(program({0x22}, 1));
+  EXPECT_TRUE(program({0x02, 0x00, 0x00}, 3));
+  EXPECT_FALSE(program({0x01}, 1) || program({0x02}, 0) || program({0x02}, -1));
 
   uint8_t read[kMaxCommandSize];
   BuildReadCommand(read, 0x200, 8);
   Bytes echo(read, read + 8);
   echo.resize(16, 0xAA);
   EXPECT_TRUE(IsReadReply(echo.data(), 16, read, 8));
-  EXPECT_FALSE(IsReadReply(echo.data(), 15, read, 8));
-  EXPECT_FALSE(IsReadReply(echo.data(), 17, read, 8));
+  for (int32_t length : {15, 17}) EXPECT_FALSE(IsReadReply(echo.data(), length, read, 8)) << length;
 
   auto verdict = [](Bytes reply, int32_t length) { return ClassifyFinalReply(reply.data(), length); };
   EXPECT_EQ(verdict({0x08, 0x00}, 2), FinalVerdict::Success);

@@ -2,7 +2,6 @@
 #include "run_fixture.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -11,12 +10,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <random>
-#include <sstream>
 #include <thread>
 
 #include "bootloader/program_thread.h"
@@ -29,10 +26,9 @@
 
 namespace {
 
-std::string Utf8(const char16_t* text, size_t length) {
-  std::u16string piece(text, length);
-  char buffer[4 * 80 + 1];
-  Utf16ToUtf8(piece.c_str(), buffer, sizeof buffer);
+std::string Utf8(const std::u16string& text) {
+  char buffer[1024];
+  Utf16ToUtf8(text.c_str(), buffer, sizeof buffer);
   return buffer;
 }
 
@@ -42,10 +38,10 @@ std::u16string Utf16(const std::string& text) {
   return buffer;
 }
 
+// A log row without the blanks that pad it to the log's width.
 std::string Trimmed(const char16_t* line) {
-  size_t length = kLogLineWidth;
-  while (length > 0 && line[length - 1] == u' ') length--;
-  return Utf8(line, length);
+  std::u16string row(line, kLogLineWidth);
+  return Utf8(row.substr(0, row.find_last_not_of(u' ') + 1));
 }
 
 // What the recording view has seen of the current run.
@@ -63,12 +59,10 @@ LRESULT CALLBACK RecordingView(HWND, UINT message, WPARAM, LPARAM) {
     ReleaseMutex(MessageLog.lock);
     for (const std::string& line : fresh) {
       recording->log.push_back(line);
-      recording->events.push_back(line);
       if (lineHook) lineHook(line);
     }
   } else if (message == WM_PROGRESS_LINE) {
     recording->progress.push_back(Trimmed(MessageLog.progressLine));
-    recording->events.push_back("progress: " + recording->progress.back());
   } else if (message == WM_SHOW_SETUP) {
     recording->showSetupSent = true;
   }
@@ -83,16 +77,6 @@ HWND RecordingWindow() {
   return window;
 }
 
-std::string ReadLineWithin(int fd, int milliseconds) {
-  std::string line;
-  char c;
-  while (true) {
-    pollfd waiting{fd, POLLIN, 0};
-    if (poll(&waiting, 1, milliseconds) <= 0 || read(fd, &c, 1) != 1 || c == '\n') return line;
-    line += c;
-  }
-}
-
 std::vector<std::string> LinesOf(const std::string& path) {
   std::ifstream file(path);
   std::vector<std::string> lines;
@@ -100,11 +84,23 @@ std::vector<std::string> LinesOf(const std::string& path) {
   return lines;
 }
 
+// Starts the program words[0] with its stdout, and its stderr when given, on the descriptors given.
+pid_t Spawn(std::vector<std::string> words, int out, int err = -1) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  dup2(out, STDOUT_FILENO);
+  if (err >= 0) dup2(err, STDERR_FILENO);
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
 }  // namespace
 
 std::vector<std::string> RunOutcome::RunLines() const {
-  size_t skip = log.size() >= 14 ? 14 : log.size();
-  return std::vector<std::string>(log.begin() + skip, log.end());
+  return std::vector<std::string>(log.begin() + std::min<size_t>(log.size(), 14), log.end());
 }
 
 std::string HexFileFor(const Bytes& data, uint32_t offset) {
@@ -141,8 +137,7 @@ void RunTest::TearDown() {
   for (SimDevice& device : devices_) {
     if (device.pid > 0) StopSim(device);
   }
-  std::string command = "rm -rf '" + folder_ + "'";
-  if (system(command.c_str()) != 0) ADD_FAILURE() << "could not remove " << folder_;
+  std::filesystem::remove_all(folder_);
 }
 
 SimDevice& RunTest::StartSim(const std::string& comName, const std::vector<std::string>& options) {
@@ -156,22 +151,13 @@ SimDevice& RunTest::StartSim(const std::string& comName, const std::vector<std::
   words.insert(words.end(), options.begin(), options.end());
   int output[2];
   EXPECT_EQ(pipe(output), 0);
-  device.pid = fork();
-  if (device.pid == 0) {
-    dup2(output[1], STDOUT_FILENO);
-    close(output[0]);
-    close(output[1]);
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
+  device.pid = Spawn(words, output[1]);
   close(output[1]);
-  device.output = output[0];
-  std::string ptyPath = ReadLineWithin(output[0], 10000);
-  device.ptyPath = ptyPath;
-  EXPECT_EQ(ptyPath.rfind("/dev/", 0), 0u) << "melor-sim did not start: " << ptyPath;
+  device.output = fdopen(output[0], "r");
+  char line[256] = "";
+  fgets(line, sizeof line, device.output);
+  device.ptyPath = std::string(line, strcspn(line, "\n"));
+  EXPECT_EQ(device.ptyPath.rfind("/dev/", 0), 0u) << "melor-sim did not start: " << line;
   devices_.push_back(device);
   return devices_.back();
 }
@@ -181,7 +167,7 @@ static void EndSim(SimDevice& device, int signal) {
   kill(device.pid, signal);
   int status;
   waitpid(device.pid, &status, 0);
-  close(device.output);
+  fclose(device.output);
   device.pid = -1;
 }
 
@@ -204,30 +190,23 @@ std::string RunTest::WriteFile(const std::string& name, const std::string& text)
 }
 
 RunOutcome RunTest::Run(const std::string& hexFile, const std::string& comName,
-                        std::function<void(const std::string&)> onLine) {
-  return RunWorker(ProgramThread, nullptr, hexFile, comName, onLine);
-}
-
-RunOutcome RunTest::RunWorker(DWORD (*worker)(LPVOID), LPVOID parameter,
-                              const std::string& hexFile, const std::string& comName,
-                              std::function<void(const std::string&)> onLine) {
+                        std::function<void(const std::string&)> onLine, DWORD (*worker)(LPVOID),
+                        LPVOID parameter) {
   RunOutcome outcome;
   recording = &outcome;
   lineHook = onLine;
   TextCopy(HexFileName, kPathCapacity, Utf16(hexFile).c_str());
   TextCopy(ComName, kPathCapacity, Utf16(comName).c_str());
-  HANDLE thread = CreateThread(nullptr, 0, worker, parameter, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, worker ? worker : ProgramThread, parameter, 0, nullptr);
   EXPECT_NE(thread, nullptr);
   // Generous: the slowest ending, 300 silent detection attempts, takes about 30 s.
   if (WaitForSingleObject(thread, 180000) != WAIT_OBJECT_0) {
     ADD_FAILURE() << "the run did not end";
     abort();
   }
-  DWORD exitCode = 0;
-  GetExitCodeThread(thread, &exitCode);
+  GetExitCodeThread(thread, &outcome.threadExitCode);
   CloseHandle(thread);
-  outcome.threadExitCode = exitCode;
-  outcome.lastStatus = Utf8(MessageLog.lastStatus, TextLength(MessageLog.lastStatus));
+  outcome.lastStatus = Utf8(MessageLog.lastStatus);
   recording = nullptr;
   lineHook = nullptr;
   return outcome;
@@ -258,15 +237,13 @@ CliProcess::CliProcess(const std::string& folder, const std::vector<std::string>
   std::string name = folder + "/cli" + std::to_string(cliStarted++);
   outPath_ = name + ".out";
   errPath_ = name + ".err";
-  pid_ = fork();
-  if (pid_ != 0) return;
-  dup2(open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-  dup2(open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
-  std::vector<char*> argv = {const_cast<char*>(PENTREL_CLI_PATH)};
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  execv(PENTREL_CLI_PATH, argv.data());
-  _exit(127);
+  int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<std::string> words = {PENTREL_CLI_PATH};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  pid_ = Spawn(words, out, err);
+  close(out);
+  close(err);
 }
 
 void CliProcess::Signal(int signal) { kill(pid_, signal); }
@@ -286,9 +263,8 @@ bool CliProcess::AwaitOutput(const std::string& text) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
   while (std::chrono::steady_clock::now() < deadline) {
     std::ifstream out(outPath_);
-    std::stringstream contents;
-    contents << out.rdbuf();
-    if (contents.str().find(text) != std::string::npos) return true;
+    std::string contents(std::istreambuf_iterator<char>(out), {});
+    if (contents.find(text) != std::string::npos) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;

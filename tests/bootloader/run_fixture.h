@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <string>
@@ -28,7 +29,7 @@ std::vector<std::string> CommandsReceived(const std::vector<std::string>& trace)
 
 struct SimDevice {
   pid_t pid = -1;
-  int output = -1;  // its stdout, kept open so that its closing summary has a reader
+  FILE* output = nullptr;  // its stdout, kept open so that its closing summary has a reader
   std::string comName;
   std::string ptyPath;
   std::string dumpPath;
@@ -38,7 +39,6 @@ struct SimDevice {
 struct RunOutcome {
   std::vector<std::string> log;       // every line, trailing padding removed (blank lines as "")
   std::vector<std::string> progress;  // every progress text, padding removed
-  std::vector<std::string> events;    // both in the order they came, progress as "progress: TEXT"
   std::string lastStatus;
   bool showSetupSent = false;
   uint32_t threadExitCode = 0;
@@ -90,14 +90,11 @@ class RunTest : public ::testing::Test {
   // Writes text into a file in the test's folder and returns its path.
   std::string WriteFile(const std::string& name, const std::string& text);
 
-  // Runs ProgramThread to its end with the settings given; onLine sees every log line as logged.
+  // Runs a worker thread of the core (ProgramThread unless given) to its end with the settings
+  // given; onLine sees every log line as logged.
   RunOutcome Run(const std::string& hexFile, const std::string& comName,
-                 std::function<void(const std::string&)> onLine = nullptr);
-
-  // Runs another worker thread of the core (its parameter given) to its end the same way.
-  RunOutcome RunWorker(DWORD (*worker)(LPVOID), LPVOID parameter, const std::string& hexFile,
-                       const std::string& comName,
-                       std::function<void(const std::string&)> onLine = nullptr);
+                 std::function<void(const std::string&)> onLine = nullptr,
+                 DWORD (*worker)(LPVOID) = nullptr, LPVOID parameter = nullptr);
 
   // pentrel-cli run to its end on the test's DOS-device folder.
   CliResult Cli(const std::vector<std::string>& arguments) {

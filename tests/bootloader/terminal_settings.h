@@ -7,8 +7,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <string>
+#include <tuple>
+#include <vector>
 
 // The settings a terminal has before any program changed them (echo, canonical input), at 9600.
 inline termios NormalMode() {
@@ -23,15 +24,14 @@ inline termios NormalMode() {
   return normal;
 }
 
+// Every field a program can set, the line speeds included.
+inline auto TermiosFields(const termios& t) {
+  return std::make_tuple(t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag, t.c_line,
+                         std::vector<int>(t.c_cc, t.c_cc + NCCS), cfgetispeed(&t), cfgetospeed(&t));
+}
+
 inline void ExpectSameTermios(const termios& a, const termios& b, const std::string& what) {
-  EXPECT_EQ(a.c_iflag, b.c_iflag) << what;
-  EXPECT_EQ(a.c_oflag, b.c_oflag) << what;
-  EXPECT_EQ(a.c_cflag, b.c_cflag) << what;
-  EXPECT_EQ(a.c_lflag, b.c_lflag) << what;
-  EXPECT_EQ(a.c_line, b.c_line) << what;
-  EXPECT_EQ(0, memcmp(a.c_cc, b.c_cc, sizeof a.c_cc)) << what;
-  EXPECT_EQ(cfgetispeed(&a), cfgetispeed(&b)) << what;
-  EXPECT_EQ(cfgetospeed(&a), cfgetospeed(&b)) << what;
+  EXPECT_EQ(TermiosFields(a), TermiosFields(b)) << what;
 }
 
 // The settings of the terminal at path, through a descriptor of the test's own, after putting
