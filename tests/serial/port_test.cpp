@@ -2,7 +2,7 @@
 // (reserved bits included), exclusive use, the failures with their messages; telling whether a
 // port is free (the usual signs of another program holding it count as in use), empty queues at
 // the open, and a write that returns once its bytes have left. (A terminal in normal mode put
-// back exactly: tests/bootloader/port_handover_test.cpp.)
+// back exactly: the programming runs of tests/bootloader/run_test.cpp.)
 #include <sys/file.h>
 #include <sys/wait.h>
 
@@ -74,7 +74,7 @@ TEST_F(OpenPortTest, applies_the_bootloader_line_settings_and_RestorePort_puts_b
 
   // The tty itself runs at 57600 without hardware flow. (Raw mode, every byte value passing both
   // ways and the queues emptied at the open are proven by the programming runs:
-  // tests/bootloader/port_handover_test.cpp.)
+  // tests/bootloader/run_test.cpp and abort_test.cpp.)
   termios t;
   EXPECT_TRUE(tcgetattr(line.slave, &t) == 0 && cfgetospeed(&t) == B57600 &&
               (t.c_cflag & CRTSCTS) == 0);
@@ -164,7 +164,7 @@ TEST_F(OpenPortTest, reports_a_missing_port_and_a_device_that_is_no_serial_port)
 
 // At 300 baud 1040 bytes of 10 bits would take 35 s on the line: the write time-out (1040 + 10
 // ms) ends the wait. (That a write returns only once its bytes have left at 57600 baud is proven
-// by tests/bootloader/port_handover_test.cpp, whose reply counts read periods from then on.)
+// by the 1000 ms reply of tests/bootloader/run_test.cpp, counted from then on.)
 TEST_F(OpenPortTest, WriteFile_waits_for_its_bytes_to_leave_no_longer_than_its_write_timeout) {
   HANDLE port = OpenPort(u"COM5", nullptr, nullptr);
   DCB state;
