@@ -15,17 +15,15 @@
 namespace {
 
 TEST_F(RunTest, a_run_whose_reader_goes_away_still_programs_the_device_and_succeeds) {
-  Bytes image = PseudoRandomBytes(3000, 41);
-  std::string hex = WriteFile("image.hex", HexFileFor(image));
-  SimDevice& device = StartSim("COM4");
+  std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(3000, 41)));
+  StartSim("COM4");
 
   // head goes away after the first line, long before the run's last; with pipefail, the
-  // pipeline's status is the run's own (141 had SIGPIPE ended it).
+  // pipeline's status is the run's own (141 had SIGPIPE ended it, 1 a failed run; what a
+  // successful run leaves in the flash is the run tests' to check).
   std::string command = "bash -o pipefail -c \"'" PENTREL_CLI_PATH "' '" + hex +
                         "' COM4 | head -1 > /dev/null\"";
   EXPECT_EQ(system(command.c_str()), 0);
-  image.resize(0x80000, 0xFF);
-  EXPECT_EQ(StopSim(device), image);
 }
 
 // With several ports, the request reaches every child, and the parent waits for them.

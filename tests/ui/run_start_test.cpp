@@ -11,29 +11,17 @@ namespace {
 
 DWORD WINAPI EndWithSeven(LPVOID) { return 7; }
 
-class RunStartTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    InitMessageLog();
-    SetLastStatus(u"Last Status: earlier run");
-    LogWindow = CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                nullptr, nullptr);
-    ASSERT_NE(LogWindow, nullptr);
-    WorkerThreadHandle = INVALID_HANDLE_VALUE;
-  }
-  void TearDown() override {
-    DestroyWindow(LogWindow);
-    LogWindow = nullptr;
-    if (WorkerThreadHandle != INVALID_HANDLE_VALUE) CloseHandle(WorkerThreadHandle);
-    WorkerThreadHandle = INVALID_HANDLE_VALUE;
-  }
-  bool SetupRequestPosted() {
-    MSG message;
-    return PeekMessageW(&message, LogWindow, WM_SHOW_SETUP, WM_SHOW_SETUP, PM_REMOVE) != 0;
-  }
-};
+bool SetupRequestPosted() {
+  MSG message;
+  return PeekMessageW(&message, LogWindow, WM_SHOW_SETUP, WM_SHOW_SETUP, PM_REMOVE) != 0;
+}
 
-TEST_F(RunStartTest, keeps_the_handle_of_the_started_thread) {
+TEST(StartRun, keeps_the_started_threads_handle_or_reports_and_asks_the_dialog_back) {
+  InitMessageLog();
+  SetLastStatus(u"Last Status: earlier run");
+  LogWindow = CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              nullptr, nullptr);
+  ASSERT_NE(LogWindow, nullptr);
   ASSERT_TRUE(StartRun(EndWithSeven, 0));
   ASSERT_EQ(WaitForSingleObject(WorkerThreadHandle, 10000), WAIT_OBJECT_0);
   DWORD code = 0;
@@ -41,9 +29,9 @@ TEST_F(RunStartTest, keeps_the_handle_of_the_started_thread) {
   EXPECT_EQ(code, 7u);
   EXPECT_EQ(std::u16string(MessageLog.lastStatus), u"Last Status: earlier run");
   EXPECT_FALSE(SetupRequestPosted());
-}
+  CloseHandle(WorkerThreadHandle);
+  WorkerThreadHandle = INVALID_HANDLE_VALUE;
 
-TEST_F(RunStartTest, a_thread_that_cannot_start_is_reported_and_the_dialog_asked_back) {
   // No system reserves a stack of this size, so CreateThread fails for real.
   ASSERT_FALSE(StartRun(EndWithSeven, SIZE_T{1} << 46));
   EXPECT_EQ(WorkerThreadHandle, INVALID_HANDLE_VALUE);
@@ -53,6 +41,8 @@ TEST_F(RunStartTest, a_thread_that_cannot_start_is_reported_and_the_dialog_asked
   EXPECT_EQ(std::u16string(MessageLog.lastStatus),
             u"Last Status: Unable to start the programming run.");
   EXPECT_TRUE(SetupRequestPosted());
+  DestroyWindow(LogWindow);
+  LogWindow = nullptr;
 }
 
 }  // namespace
