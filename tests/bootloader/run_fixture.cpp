@@ -32,11 +32,8 @@ std::string Utf8(const std::u16string& text) {
   return buffer;
 }
 
-std::u16string Utf16(const std::string& text) {
-  char16_t buffer[kPathCapacity];
-  Utf8ToUtf16(text.c_str(), buffer, kPathCapacity);
-  return buffer;
-}
+// The fixture's paths and port names are ASCII.
+std::u16string Utf16(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
 
 // A log row without the blanks that pad it to the log's width.
 std::string Trimmed(const char16_t* line) {
