@@ -1,8 +1,6 @@
 // Verify, read and info: the run's steps in other orders, against simulated devices.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "bootloader/command_threads.h"
 #include "run_fixture.h"
 

@@ -7,8 +7,6 @@
 #include "run_fixture.h"
 #include "scripted_reads.h"
 #include "terminal_settings.h"
-#include "platform/text.h"
-#include "settings/settings.h"
 
 namespace {
 
@@ -16,24 +14,18 @@ using Lines = std::vector<std::string>;
 const std::string kSuccess = "Last Status: MELOR successfully programmed.";
 const std::string kPrompt = "<<< Press the MELOR reset button now >>>";
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
-
 // The trace lines of the commands the device received, without their time.
 Lines Received(const Lines& trace) {
   Lines received;
   for (const std::string& line : trace)
-    if (StartsWith(line, "rx ")) received.push_back(line.substr(0, line.find(" at=")));
+    if (line.rfind("rx ", 0) == 0) received.push_back(line.substr(0, line.find(" at=")));
   return received;
 }
 
 // The timeouts a port keeps for its next opener, set first when asked (as another program
 // might leave them).
 COMMTIMEOUTS Timeouts(const std::string& comName, COMMTIMEOUTS* set = nullptr) {
-  std::u16string path = u"\\\\.\\" + std::u16string(comName.begin(), comName.end());
-  HANDLE port = CreateFileW(Win32Text(path.c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+  HANDLE port = OpenDevice(std::u16string(comName.begin(), comName.end()));
   COMMTIMEOUTS now{};
   EXPECT_TRUE((set == nullptr || SetCommTimeouts(port, set)) && GetCommTimeouts(port, &now));
   CloseHandle(port);
@@ -151,7 +143,7 @@ TEST_F(RunTest, bad_files_missing_ports_and_a_too_large_image_end_the_run_before
   // The image that fits goes on to its first chunk, which the vanished device never gets.
   std::string fits = WriteFile("fits.hex", HexFileFor(PseudoRandomBytes(0x10000 - 4, 6)));
   RunOutcome fitting = Run(fits, "COM2", [&](const std::string& line) {
-    if (StartsWith(line, "bootloader v")) KillSim(device);
+    if (line.rfind("bootloader v", 0) == 0) KillSim(device);
   });
   EXPECT_EQ(fitting.lastStatus, "Last Status: COM error sending data.");
 }
@@ -236,7 +228,7 @@ TEST_F(RunTest, each_failing_step_ends_the_run_in_its_own_words) {
   for (const Case& c : cases) {
     SimDevice& device = StartSim("COM1", c.options);
     RunOutcome run = Run(hex, "COM1", [&](const std::string& line) {
-      if (!c.trigger.empty() && StartsWith(line, c.trigger)) KillSim(device);
+      if (!c.trigger.empty() && line.rfind(c.trigger, 0) == 0) KillSim(device);
     });
     Lines lines = run.RunLines();
     lines.erase(lines.begin(), lines.end() - std::min(lines.size(), c.lastLines.size()));

@@ -1,5 +1,5 @@
-// Pseudo-terminals, and the terminal settings of the tests that check a port is put back exactly
-// as it was found.
+// Pseudo-terminals, ports opened as any program opens them, and the terminal settings of the
+// tests that check a port is put back exactly as it was found.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +14,9 @@
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include "platform/text.h"
+#include "platform/win32.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -95,4 +98,11 @@ inline termios TerminalSettingsAt(const std::string& path, const termios* change
   tcgetattr(fd, &now);
   close(fd);
   return now;
+}
+
+// Opens "\\.\" + name for exclusive use, as any program might, without OpenPort's settings.
+inline HANDLE OpenDevice(const std::u16string& name) {
+  std::u16string path = u"\\\\.\\" + name;
+  return CreateFileW(Win32Text(path.c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }

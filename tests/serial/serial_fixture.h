@@ -7,8 +7,6 @@
 
 #include "../bootloader/terminal_settings.h"
 #include "log_capture.h"
-#include "platform/text.h"
-#include "platform/win32.h"
 
 using Lines = std::vector<std::u16string>;
 
@@ -43,10 +41,3 @@ class SerialTest : public ::testing::Test {
 };
 
 inline std::u16string ToU16(const std::string& text) { return {text.begin(), text.end()}; }
-
-// Opens "\\.\" + name for exclusive use, as any program might, without OpenPort's settings.
-inline HANDLE OpenDevice(const std::u16string& name) {
-  std::u16string path = u"\\\\.\\" + name;
-  return CreateFileW(Win32Text(path.c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
