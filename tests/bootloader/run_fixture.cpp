@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <thread>
 
 #include "bootloader/program_thread.h"
@@ -210,13 +211,11 @@ RunOutcome RunTest::Run(const std::string& hexFile, const std::string& comName,
 }
 
 std::vector<std::string> CommandsReceived(const std::vector<std::string>& trace) {
+  static const std::regex received("^rx .* cmd=(\\S+)");
   std::vector<std::string> kinds;
-  for (const std::string& line : trace) {
-    size_t at = line.find(" cmd=");
-    if (line.rfind("rx ", 0) == 0 && at != std::string::npos) {
-      kinds.push_back(line.substr(at + 5, line.find(' ', at + 5) - at - 5));
-    }
-  }
+  std::smatch match;
+  for (const std::string& line : trace)
+    if (std::regex_search(line, match, received)) kinds.push_back(match[1]);
   return kinds;
 }
 
