@@ -1,8 +1,6 @@
 // Verify, read and info: the run's steps in other orders, against simulated devices.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "bootloader/command_threads.h"
 #include "run_fixture.h"
 
@@ -26,16 +24,17 @@ bool Finish(uint32_t length) {
 
 class CommandThreadTest : public RunTest {
  protected:
-  RunOutcome Read(uint32_t length) {
+  RunOutcome Read(uint32_t length, const std::string& comName = "COM3") {
     received.clear();
     finishedLength = 0;
     ReadRequest request{length, Open, Collect, Finish};
-    return Run("", "COM3", nullptr, ReadThread, &request);
+    return Run("", comName, nullptr, ReadThread, &request);
   }
 };
 
-// Both read the programmed device back without writing to it.
-TEST_F(CommandThreadTest, VerifyThread_names_the_first_difference_and_ReadThread_hands_over_all) {
+// Both read the programmed device back without writing to it. Info, and a read of more than
+// the flash, end after the query alone.
+TEST_F(CommandThreadTest, verify_read_and_info_tell_the_device_and_its_flash_as_they_find_them) {
   Bytes image = PseudoRandomBytes(1000, 5);
   SimDevice& device = ProgrammedDevice(image);
   size_t commandsBefore = CommandsReceived(TraceOf(device)).size();
@@ -66,23 +65,18 @@ TEST_F(CommandThreadTest, VerifyThread_names_the_first_difference_and_ReadThread
   EXPECT_EQ(Lines(commands.begin() + commandsBefore, commands.end()),
             (Lines{"query", "read", "read", "query", "read", "read", "read", "query", "read", "read"}));
   EXPECT_TRUE(PortIsFree("COM3"));
-}
 
-// Both end after the query alone, with the port given back.
-TEST_F(CommandThreadTest, InfoThread_tells_the_device_and_ReadThread_refuses_more_than_its_flash) {
-  SimDevice& device = StartSim("COM3", {"--version", "2.1", "--flash-size", "0x10000"});
-
-  RunOutcome info = Run("", "COM3", nullptr, InfoThread);
-  RunOutcome read = Read(0x10004);
-
-  EXPECT_EQ(info.RunLines(), (Lines{"Found MELOR device on COM3",
+  SimDevice& small = StartSim("COM4", {"--version", "2.1", "--flash-size", "0x10000"});
+  RunOutcome info = Run("", "COM4", nullptr, InfoThread);
+  RunOutcome tooLong = Read(0x10004, "COM4");
+  EXPECT_EQ(info.RunLines(), (Lines{"Found MELOR device on COM4",
                                     "bootloader v2.1, dev id 0x0f, flash size 0x10000"}));
   EXPECT_EQ(info.lastStatus, "Last Status: MELOR found.");
-  EXPECT_EQ(read.RunLines().back(), "Read length is larger than MELOR flash size");
-  EXPECT_EQ(read.lastStatus, "Last Status: read length too large.");
+  EXPECT_EQ(tooLong.RunLines().back(), "Read length is larger than MELOR flash size");
+  EXPECT_EQ(tooLong.lastStatus, "Last Status: read length too large.");
   EXPECT_TRUE(received.empty());
-  EXPECT_EQ(CommandsReceived(TraceOf(device)), (Lines{"query", "query"}));
-  EXPECT_TRUE(PortIsFree("COM3"));
+  EXPECT_EQ(CommandsReceived(TraceOf(small)), (Lines{"query", "query"}));
+  EXPECT_TRUE(PortIsFree("COM4"));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <thread>
 
 #include "bootloader/program_thread.h"
@@ -32,11 +33,8 @@ std::string Utf8(const std::u16string& text) {
   return buffer;
 }
 
-std::u16string Utf16(const std::string& text) {
-  char16_t buffer[kPathCapacity];
-  Utf8ToUtf16(text.c_str(), buffer, kPathCapacity);
-  return buffer;
-}
+// The fixture's paths and port names are ASCII.
+std::u16string Utf16(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
 
 // A log row without the blanks that pad it to the log's width.
 std::string Trimmed(const char16_t* line) {
@@ -213,13 +211,11 @@ RunOutcome RunTest::Run(const std::string& hexFile, const std::string& comName,
 }
 
 std::vector<std::string> CommandsReceived(const std::vector<std::string>& trace) {
+  static const std::regex received("^rx .* cmd=(\\S+)");
   std::vector<std::string> kinds;
-  for (const std::string& line : trace) {
-    size_t at = line.find(" cmd=");
-    if (line.rfind("rx ", 0) == 0 && at != std::string::npos) {
-      kinds.push_back(line.substr(at + 5, line.find(' ', at + 5) - at - 5));
-    }
-  }
+  std::smatch match;
+  for (const std::string& line : trace)
+    if (std::regex_search(line, match, received)) kinds.push_back(match[1]);
   return kinds;
 }
 
