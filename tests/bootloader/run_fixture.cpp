@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -113,6 +114,11 @@ std::string HexFileFor(const Bytes& data, uint32_t offset) {
   return hex + kEndOfFile + "\n";
 }
 
+Bytes FileBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
 Bytes PseudoRandomBytes(size_t count, uint32_t seed) {
   std::mt19937 generator(seed);
   Bytes bytes(count);
@@ -171,14 +177,16 @@ static void EndSim(SimDevice& device, int signal) {
 
 Bytes RunTest::StopSim(SimDevice& device) {
   EndSim(device, SIGTERM);
-  std::ifstream dump(device.dumpPath, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(dump), std::istreambuf_iterator<char>());
+  return FileBytes(device.dumpPath);
 }
 
 void RunTest::KillSim(SimDevice& device) { EndSim(device, SIGKILL); }
 
 std::vector<std::string> RunTest::TraceOf(const SimDevice& device) {
-  return LinesOf(device.tracePath);
+  std::vector<std::string> received;
+  for (const std::string& line : LinesOf(device.tracePath))
+    if (line.rfind("rx ", 0) == 0) received.push_back(line.substr(0, line.find(" at=")));
+  return received;
 }
 
 std::string RunTest::WriteFile(const std::string& name, const std::string& text) {
@@ -228,8 +236,7 @@ SimDevice& RunTest::ProgrammedDevice(const Bytes& image, const std::vector<std::
 
 static std::atomic<int> cliStarted{0};
 
-CliProcess::CliProcess(const std::string& folder, const std::vector<std::string>& arguments)
-    : start_(std::chrono::steady_clock::now()) {
+CliProcess::CliProcess(const std::string& folder, const std::vector<std::string>& arguments) {
   std::string name = folder + "/cli" + std::to_string(cliStarted++);
   outPath_ = name + ".out";
   errPath_ = name + ".err";
@@ -248,7 +255,6 @@ CliResult CliProcess::Wait() {
   int status = 0;
   waitpid(pid_, &status, 0);
   CliResult result;
-  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.out = LinesOf(outPath_);
   result.err = LinesOf(errPath_);

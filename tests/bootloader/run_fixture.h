@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
@@ -20,6 +19,9 @@ using Bytes = std::vector<uint8_t>;
 
 // An Intel HEX file holding data at HEX address 0x1D000000 + offset, in 16-byte records.
 std::string HexFileFor(const Bytes& data, uint32_t offset = 0);
+
+// The whole contents of the file at path.
+Bytes FileBytes(const std::string& path);
 
 // Bytes from a fixed seed, so that failures repeat.
 Bytes PseudoRandomBytes(size_t count, uint32_t seed);
@@ -51,7 +53,6 @@ struct CliResult {
   int exitStatus = -1;  // 128 + the signal's number when a signal ended it
   std::vector<std::string> out;  // stdout, line by line
   std::vector<std::string> err;
-  double seconds = 0;
 };
 
 // pentrel-cli started as its own process with the test's arguments; its output goes to files in
@@ -67,7 +68,6 @@ class CliProcess {
  private:
   pid_t pid_ = -1;
   std::string outPath_, errPath_;
-  std::chrono::steady_clock::time_point start_;
 };
 
 class RunTest : public ::testing::Test {
@@ -84,7 +84,8 @@ class RunTest : public ::testing::Test {
   // Pulls the plug: the device vanishes at once, and its port with it.
   void KillSim(SimDevice& device);
 
-  // The commands the device received, one trace line each, as melor-sim writes them.
+  // The commands the device received, one trace line each as melor-sim writes it, without its
+  // time.
   std::vector<std::string> TraceOf(const SimDevice& device);
 
   // Writes text into a file in the test's folder and returns its path.

@@ -14,24 +14,6 @@ using Lines = std::vector<std::string>;
 const std::string kSuccess = "Last Status: MELOR successfully programmed.";
 const std::string kPrompt = "<<< Press the MELOR reset button now >>>";
 
-// The trace lines of the commands the device received, without their time.
-Lines Received(const Lines& trace) {
-  Lines received;
-  for (const std::string& line : trace)
-    if (line.rfind("rx ", 0) == 0) received.push_back(line.substr(0, line.find(" at=")));
-  return received;
-}
-
-// The timeouts a port keeps for its next opener, set first when asked (as another program
-// might leave them).
-COMMTIMEOUTS Timeouts(const std::string& comName, COMMTIMEOUTS* set = nullptr) {
-  HANDLE port = OpenDevice(std::u16string(comName.begin(), comName.end()));
-  COMMTIMEOUTS now{};
-  EXPECT_TRUE((set == nullptr || SetCommTimeouts(port, set)) && GetCommTimeouts(port, &now));
-  CloseHandle(port);
-  return now;
-}
-
 // The device answers only after four silent attempts, so the reset prompt comes first (a
 // device silent through three is found with none: see the probing test).
 TEST_F(RunTest, a_device_found_after_the_reset_prompt_is_programmed_and_the_log_tells_each_step) {
@@ -56,7 +38,7 @@ TEST_F(RunTest, a_device_found_after_the_reset_prompt_is_programmed_and_the_log_
                                  "Verifying firmware image: 99%", "Verifying firmware image: 100%", ""}));
   EXPECT_TRUE(run.showSetupSent);
   EXPECT_TRUE(PortIsFree("COM4"));
-  EXPECT_EQ(Received(TraceOf(device)), (Lines{
+  EXPECT_EQ(TraceOf(device), (Lines{
       "rx n=1 cmd=query code=0x09 len=3", "rx n=2 cmd=query code=0x09 len=3",
       "rx n=3 cmd=query code=0x09 len=3", "rx n=4 cmd=query code=0x09 len=3",
       "rx n=5 cmd=query code=0x09 len=3",
@@ -87,7 +69,7 @@ TEST_F(RunTest, probing_skips_another_device_id_and_finds_one_that_answers_late)
     before.push_back(TerminalSettingsAt(device->ptyPath, &normal));
   }
   COMMTIMEOUTS timeouts = {5, 6, 7, 8, 9};
-  Timeouts("COM5", &timeouts);
+  PortState(u"COM5", &timeouts);
 
   RunOutcome run = Run(hex, "probe all");
 
@@ -97,9 +79,10 @@ TEST_F(RunTest, probing_skips_another_device_id_and_finds_one_that_answers_late)
   EXPECT_EQ(run.lastStatus, kSuccess);
   for (size_t i = 0; i < before.size(); i++) {
     EXPECT_TRUE(PortIsFree(devices_[i].comName));
-    ExpectSameTermios(before[i], TerminalSettingsAt(devices_[i].ptyPath), devices_[i].comName);
+    EXPECT_EQ(TermiosFields(before[i]), TermiosFields(TerminalSettingsAt(devices_[i].ptyPath)))
+        << devices_[i].comName;
   }
-  COMMTIMEOUTS after = Timeouts("COM5");
+  COMMTIMEOUTS after = PortState(u"COM5").second;
   EXPECT_EQ(memcmp(&after, &timeouts, sizeof timeouts), 0);
 }
 

@@ -82,10 +82,6 @@ inline auto TermiosFields(const termios& t) {
                          std::vector<int>(t.c_cc, t.c_cc + NCCS), cfgetispeed(&t), cfgetospeed(&t));
 }
 
-inline void ExpectSameTermios(const termios& a, const termios& b, const std::string& what) {
-  EXPECT_EQ(TermiosFields(a), TermiosFields(b)) << what;
-}
-
 // The settings of the terminal at path, through a descriptor of the test's own, after putting
 // change into effect when one is given (as a user's `stty` would).
 inline termios TerminalSettingsAt(const std::string& path, const termios* change = nullptr) {
@@ -100,9 +96,31 @@ inline termios TerminalSettingsAt(const std::string& path, const termios* change
   return now;
 }
 
+// Whether the terminal at path is in exclusive mode; one that cannot be opened at all counts.
+inline bool ExclusiveMode(const std::string& path) {
+  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), exclusive = 1;
+  ioctl(fd, TIOCGEXCL, &exclusive);
+  close(fd);
+  return exclusive != 0;
+}
+
 // Opens "\\.\" + name for exclusive use, as any program might, without OpenPort's settings.
 inline HANDLE OpenDevice(const std::u16string& name) {
   std::u16string path = u"\\\\.\\" + name;
   return CreateFileW(Win32Text(path.c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The line state and time-outs that the port keeps for its next opener, after setting those
+// given first, as another program might leave them.
+inline std::pair<DCB, COMMTIMEOUTS> PortState(const std::u16string& name,
+                                              COMMTIMEOUTS* timeouts = nullptr,
+                                              DCB* state = nullptr) {
+  std::pair<DCB, COMMTIMEOUTS> found{};
+  HANDLE port = OpenDevice(name);
+  EXPECT_TRUE((timeouts == nullptr || SetCommTimeouts(port, timeouts)) &&
+              (state == nullptr || SetCommState(port, state)) &&
+              GetCommState(port, &found.first) && GetCommTimeouts(port, &found.second));
+  CloseHandle(port);
+  return found;
 }

@@ -4,7 +4,6 @@
 #include <signal.h>
 
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "run_fixture.h"
@@ -13,11 +12,6 @@ namespace {
 
 using Json = nlohmann::json;
 using Lines = std::vector<std::string>;
-
-Bytes FileBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 class CliTest : public RunTest {
  protected:

@@ -2,9 +2,7 @@
 // SIGTERM, SIGHUP and Ctrl-C end it at once with their conventional status, the port's terminal
 // settings put back and the port free for the next program.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 
 #include <chrono>
 #include <thread>
@@ -63,12 +61,9 @@ TEST_F(RunTest, SIGTERM_SIGHUP_and_Ctrl_C_end_a_run_at_once_and_put_every_port_b
     EXPECT_EQ(cli.Wait().exitStatus, c.status) << what;
     EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1)) << what;
     for (size_t i = 0; i < devices.size(); i++) {
-      ExpectSameTermios(before[i], TerminalSettingsAt(devices[i]->ptyPath), what);
-      int fd = open(devices[i]->ptyPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-      int exclusive = 1;
-      ioctl(fd, TIOCGEXCL, &exclusive);
-      close(fd);
-      EXPECT_EQ(exclusive, 0) << what;
+      EXPECT_EQ(TermiosFields(before[i]), TermiosFields(TerminalSettingsAt(devices[i]->ptyPath)))
+          << what;
+      EXPECT_FALSE(ExclusiveMode(devices[i]->ptyPath)) << what;
       StopSim(*devices[i]);
     }
   }

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "hex_records.h"
+#include "log_capture.h"
 #include "image/firmware_image.h"
 #include "log/message_log.h"
 #include "platform/text.h"
@@ -39,10 +40,11 @@ class LoadHexFileTest : public ::testing::Test {
 
   void SetUp() override { std::filesystem::create_directories(scratch); }
   void TearDown() override { std::filesystem::remove_all(scratch); }
+  LogCapture log;
+
   // Points HexFileName at path, with a fresh log.
   void Choose(const std::filesystem::path& path) {
-    if (MessageLog.lock != nullptr) CloseHandle(MessageLog.lock);
-    InitMessageLog();
+    log = LogCapture();
     SetLastStatus(u"");
     ASSERT_LT(path.u16string().size(), kPathCapacity);
     TextCopy(HexFileName, kPathCapacity, path.u16string().c_str());
@@ -54,15 +56,6 @@ class LoadHexFileTest : public ::testing::Test {
     Choose(scratch / "image.hex");
     return LoadHexFile();
   }
-  // The lines logged since the log was reset, padding removed.
-  Logs Logged() const {
-    Logs lines;
-    for (int slot = 0; slot < MessageLog.writeIndex; slot++) {
-      std::u16string line(MessageLog.ring[slot], kLogLineWidth);
-      lines.push_back(line.erase(line.find_last_not_of(u' ') + 1));
-    }
-    return lines;
-  }
   // The image byte at HEX address address.
   uint8_t At(uint32_t address) const { return FirmwareImage.bytes[address - kImageBase]; }
   // Loads a file that must be refused; logs are what it logs before the closing line.
@@ -71,7 +64,7 @@ class LoadHexFileTest : public ::testing::Test {
     EXPECT_EQ(std::u16string(MessageLog.lastStatus),
               u"Last Status: Input file is not a valid hex file.") << file;
     logs.push_back(u"The input file is not a valid hex file.");
-    EXPECT_EQ(Logged(), logs) << file;
+    EXPECT_EQ(log.Lines(), logs) << file;
   }
 };
 
@@ -110,7 +103,7 @@ TEST_F(LoadHexFileTest, stores_records_in_the_window_and_leaves_every_other_byte
   for (const Case& c : cases) {
     EXPECT_EQ(Load(c.file), 0) << c.file;
     EXPECT_EQ(FirmwareImage.highestEnd, c.highestEnd) << c.file;
-    EXPECT_EQ(Logged(), Logs{}) << c.file;
+    EXPECT_EQ(log.Lines(), Logs{}) << c.file;
     EXPECT_EQ(std::u16string(MessageLog.lastStatus), u"") << c.file;
     for (auto [address, value] : c.bytes) EXPECT_EQ(At(address), value) << std::hex << address;
   }
@@ -224,7 +217,7 @@ TEST_F(LoadHexFileTest, a_name_that_opens_nothing_is_reported_and_leaves_the_ima
     // The log line is cut to the log's width, as it is shown.
     std::u16string line = setting.empty() ? u"Unable to open input file"
                                           : u"Unable to open input file " + setting;
-    EXPECT_EQ(Logged(), Logs{line.substr(0, kLogLineWidth - 1)});
+    EXPECT_EQ(log.Lines(), Logs{line.substr(0, kLogLineWidth - 1)});
     EXPECT_EQ(std::u16string(MessageLog.lastStatus), u"Last Status: Unable to open input file.");
     EXPECT_EQ(FirmwareImage.highestEnd, 0u);
     EXPECT_EQ(At(kImageBase), 0xFF);
@@ -236,7 +229,7 @@ TEST_F(LoadHexFileTest, a_file_that_cannot_be_read_is_reported_not_accepted_in_p
   // The start of a process's own memory map is never mapped, so reading it fails with EIO.
   Choose("/proc/self/mem");
   EXPECT_EQ(LoadHexFile(), -1);
-  EXPECT_EQ(Logged(), Logs{u"Unable to read input file /proc/self/mem"});
+  EXPECT_EQ(log.Lines(), Logs{u"Unable to read input file /proc/self/mem"});
   EXPECT_EQ(std::u16string(MessageLog.lastStatus), u"Last Status: Unable to read input file.");
 }
 #endif

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "log/message_log.h"
+#include "log_capture.h"
 #include "platform/view_window.h"
 
 namespace {
@@ -22,11 +23,8 @@ std::u16string Padded(const std::u16string& text) {
 
 class MessageLogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (MessageLog.lock != nullptr) CloseHandle(MessageLog.lock);
-    InitMessageLog();
-    LogWindow = nullptr;
-  }
+  void SetUp() override { LogWindow = nullptr; }
+  LogCapture fresh;  // each test starts with an empty log
 };
 
 TEST_F(MessageLogTest, pads_every_line_to_64_characters_and_bounds_progress_and_last_status) {

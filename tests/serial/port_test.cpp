@@ -31,15 +31,6 @@ bool SameBytes(const T& a, const T& b) { return memcmp(&a, &b, sizeof a) == 0; }
 
 const COMMTIMEOUTS kBootloaderTimeouts{0, 1, 60, 1, 10};
 
-// The state and time-outs a newly opened handle finds on COM5.
-std::pair<DCB, COMMTIMEOUTS> ReadBack() {
-  std::pair<DCB, COMMTIMEOUTS> found;
-  HANDLE port = OpenDevice(u"COM5");
-  EXPECT_TRUE(GetCommState(port, &found.first) && GetCommTimeouts(port, &found.second));
-  CloseHandle(port);
-  return found;
-}
-
 using OpenPortTest = SerialTest;
 
 TEST_F(OpenPortTest, applies_the_bootloader_line_settings_and_RestorePort_puts_back_the_old) {
@@ -52,9 +43,7 @@ TEST_F(OpenPortTest, applies_the_bootloader_line_settings_and_RestorePort_puts_b
   before.BaudRate = 9600, before.ByteSize = 7, before.Parity = EVENPARITY;
   before.StopBits = TWOSTOPBITS;
   COMMTIMEOUTS beforeTimeouts{5, 6, 7, 8, 9};
-  HANDLE other = OpenDevice(u"COM5");
-  ASSERT_TRUE(SetCommState(other, &before) && SetCommTimeouts(other, &beforeTimeouts));
-  ASSERT_TRUE(CloseHandle(other));
+  PortState(u"COM5", &beforeTimeouts, &before);
 
   DCB saved, now;
   COMMTIMEOUTS savedTimeouts, nowTimeouts;
@@ -80,7 +69,7 @@ TEST_F(OpenPortTest, applies_the_bootloader_line_settings_and_RestorePort_puts_b
               (t.c_cflag & CRTSCTS) == 0);
 
   RestorePort(port, &saved, &savedTimeouts);
-  auto [restored, restoredTimeouts] = ReadBack();
+  auto [restored, restoredTimeouts] = PortState(u"COM5");
   EXPECT_TRUE(SameBytes(restored, before) && SameBytes(restoredTimeouts, beforeTimeouts));
   EXPECT_TRUE(log.Lines().empty());
 }
@@ -95,22 +84,17 @@ TEST_F(OpenPortTest, a_port_in_use_is_refused_here_and_elsewhere_until_given_bac
     EXPECT_EQ(port != INVALID_HANDLE_VALUE, !inUse) << what;
     if (port != INVALID_HANDLE_VALUE) RestorePort(port, nullptr, nullptr);
   };
-  auto exclusiveMode = [&] {
-    int exclusive = 0;
-    ioctl(line.slave, TIOCGEXCL, &exclusive);
-    return exclusive != 0;
-  };
   FastReplies = true;
   HANDLE port = OpenPort(u"COM5", nullptr, nullptr);
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(exclusiveMode());
+  EXPECT_TRUE(ExclusiveMode(line.slavePath));
   expectInUse(true, "open here");
   // Without saved copies RestorePort only closes: the port is given back with the line settings.
   // The fast reply mode adds the interval time-out and nothing else: reads that get nothing
   // keep their 100 ms, so every count of empty reads means what it did.
   RestorePort(port, nullptr, nullptr);
-  EXPECT_FALSE(exclusiveMode());
-  auto [state, timeouts] = ReadBack();
+  EXPECT_FALSE(ExclusiveMode(line.slavePath));
+  auto [state, timeouts] = PortState(u"COM5");
   COMMTIMEOUTS fast = kBootloaderTimeouts;
   fast.ReadIntervalTimeout = kFastReplyInterval;
   EXPECT_TRUE(state.BaudRate == 57600 && SameBytes(timeouts, fast));

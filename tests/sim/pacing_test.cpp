@@ -12,15 +12,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-TEST_F(RunTest, a_paced_device_takes_at_least_the_wire_time_of_every_byte) {
-  StartSim("COM1", {"--baud", "57600"});
-  // --fast: the tool itself then takes a fraction of the wire time.
-  CliResult read = Cli({"read", folder_ + "/flash.bin", "COM1", "--length", "0x2000", "--fast"});
-  ASSERT_EQ(read.exitStatus, 0);
-  // Only the 16 read replies: 8 + 512 bytes framed, without escapes in erased flash.
-  EXPECT_GE(read.seconds, 16 * (4 + 8 + 512 + 2) / 5760.0);
-}
-
 // A 512-byte reply spends about 91 ms on the wire: through 40 ms ticks it comes in two to four
 // bursts; paced byte by byte it would have no quiet gap of 20 ms at all.
 TEST_F(RunTest, with_burst_ms_a_reply_reaches_the_tool_in_bursts_a_period_apart) {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "log/message_log.h"
+#include "log_capture.h"
 #include "settings/settings.h"
 #include "ui/preferences.h"
 
@@ -13,13 +13,6 @@ namespace {
 const wchar_t kScratchKey[] = L"Software\\PentrelPreferencesTest";
 
 std::u16string Text(const char16_t* text) { return std::u16string(text); }
-
-// The line the last LogMessage wrote, without its padding.
-std::u16string LastLogLine() {
-  int slot = (MessageLog.writeIndex + kLogLines - 1) % kLogLines;
-  std::u16string line(MessageLog.ring[slot], kLogLineWidth);
-  return line.substr(0, line.find_last_not_of(u' ') + 1);
-}
 
 // The stored value's type and bytes.
 std::pair<DWORD, std::string> ReadRaw(const wchar_t* name) {
@@ -41,7 +34,6 @@ class PreferencesTest : public ::testing::Test {
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kScratchKey, 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &scratch_, nullptr), ERROR_SUCCESS);
     ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, scratch_), ERROR_SUCCESS);
-    InitMessageLog();
   }
   void TearDown() override {
     RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
@@ -75,13 +67,14 @@ TEST_F(PreferencesTest, a_missing_key_and_missing_too_long_or_mistyped_values_lo
   const std::u16string x259(259, u'x'), longest(260, u'z');
   struct Case {
     Stored hex, com;
-    std::u16string hexLoaded, comLoaded, logged;
+    std::u16string hexLoaded, comLoaded;
+    std::vector<std::u16string> logged;
   } cases[] = {
-      {{0, u""}, {0, u""}, u"", u"probe all", u"Preferences not found, using defaults. (2)"},
-      {{0, u""}, {REG_SZ, u"COM9"}, u"", u"COM9", u""},
-      {{REG_SZ, x259}, {REG_SZ, longest}, x259, u"probe all", u""},
-      {{REG_EXPAND_SZ, u"C:\\x.hex"}, {REG_BINARY, u"COM4"}, u"", u"probe all", u""},
-      {{REG_SZ, longest, 520}, {0, u""}, u"", u"probe all", u""},  // no room for a terminator
+      {{0, u""}, {0, u""}, u"", u"probe all", {u"Preferences not found, using defaults. (2)"}},
+      {{0, u""}, {REG_SZ, u"COM9"}, u"", u"COM9"},
+      {{REG_SZ, x259}, {REG_SZ, longest}, x259, u"probe all"},
+      {{REG_EXPAND_SZ, u"C:\\x.hex"}, {REG_BINARY, u"COM4"}, u"", u"probe all"},
+      {{REG_SZ, longest, 520}, {0, u""}, u"", u"probe all"},  // no room for a terminator
   };
   for (const Case& c : cases) {
     RegDeleteTreeW(HKEY_CURRENT_USER, kPreferencesKey);
@@ -93,11 +86,11 @@ TEST_F(PreferencesTest, a_missing_key_and_missing_too_long_or_mistyped_values_lo
     }
     FormatPath(HexFileName, u"C:\\left over.hex");
     FormatPath(ComName, u"COM3");
-    int linesBefore = MessageLog.writeIndex;
+    LogCapture log;
     LoadPreferences();
     EXPECT_EQ(Text(HexFileName), c.hexLoaded) << "case " << &c - cases;
     EXPECT_EQ(Text(ComName), c.comLoaded) << "case " << &c - cases;
-    EXPECT_EQ(MessageLog.writeIndex == linesBefore ? u"" : LastLogLine(), c.logged);
+    EXPECT_EQ(log.Lines(), c.logged) << "case " << &c - cases;
   }
 }
 
@@ -105,8 +98,10 @@ TEST_F(PreferencesTest, a_key_that_cannot_be_created_is_logged_and_the_settings_
   // HKEY_CURRENT_USER now stands for a key that no longer exists: nothing can be created below.
   ASSERT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, L""), ERROR_SUCCESS);
   FormatPath(ComName, u"COM2");
+  LogCapture log;
   SavePreferences();
-  std::u16string line = LastLogLine();
+  ASSERT_EQ(log.Lines().size(), 1u);
+  std::u16string line = log.Lines()[0];
   EXPECT_EQ(line.rfind(u"Unable to save preferences. (", 0), 0u)
       << std::string(line.begin(), line.end());
   EXPECT_NE(line, u"Unable to save preferences. (0)");

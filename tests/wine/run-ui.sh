@@ -11,13 +11,10 @@ source "$(dirname "$0")/wine_env.sh"
 export WORK SHOTS="$PENTREL_ROOT/build/windows/screenshots"  # for the driver's shell commands
 mkdir -p "$SHOTS"
 
-# The image: 16,001 bytes at 0x1D000000 (writing it takes seconds, long enough to watch the log
-# scroll) with an erased 512-byte stretch (sent as a blank chunk), ending off a multiple of 4.
-python3 -c 'import sys
-data = bytearray(((i * 73) ^ (i >> 3)) & 0xFF for i in range(16001))
-data[512:1024] = b"\xff" * 512
-open(sys.argv[1], "wb").write(data + b"\xff" * (0x80000 - len(data)))' "$WORK/flash.bin"
-srec_cat "$WORK/flash.bin" -binary -crop 0 16001 -offset 0x1D000000 -o "$WORK/good.hex" -intel
+# The example image: 34 KiB with an erased stretch (sent as blank chunks); writing it takes
+# seconds, long enough to watch the log scroll.
+cp "$PENTREL_ROOT/examples/firmware.hex" "$WORK/good.hex"
+srec_cat "$WORK/good.hex" -intel -offset -0x1D000000 -fill 0xFF 0 0x80000 -o "$WORK/flash.bin" -binary
 
 # Debian's Wine looks for its own fonts at "<data dir>\../fonts", a path its file layer refuses,
 # so a fresh prefix lacks Marlett (caption buttons read "0 1 r") and Tahoma (the dialog font):

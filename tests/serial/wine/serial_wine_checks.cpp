@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "../log_capture.h"
+#include "log_capture.h"
 #include "serial/port.h"
 
 namespace {
