@@ -23,6 +23,7 @@
 #include "log/message_log.h"
 #include "platform/text.h"
 #include "platform/view_window.h"
+#include "port_state.h"
 #include "serial/port_list.h"
 #include "settings/settings.h"
 
@@ -33,9 +34,6 @@ std::string Utf8(const std::u16string& text) {
   Utf16ToUtf8(text.c_str(), buffer, sizeof buffer);
   return buffer;
 }
-
-// The fixture's paths and port names are ASCII.
-std::u16string Utf16(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
 
 // A log row without the blanks that pad it to the log's width.
 std::string Trimmed(const char16_t* line) {
@@ -201,8 +199,8 @@ RunOutcome RunTest::Run(const std::string& hexFile, const std::string& comName,
   RunOutcome outcome;
   recording = &outcome;
   lineHook = onLine;
-  TextCopy(HexFileName, kPathCapacity, Utf16(hexFile).c_str());
-  TextCopy(ComName, kPathCapacity, Utf16(comName).c_str());
+  TextCopy(HexFileName, kPathCapacity, ToU16(hexFile).c_str());
+  TextCopy(ComName, kPathCapacity, ToU16(comName).c_str());
   HANDLE thread = CreateThread(nullptr, 0, worker ? worker : ProgramThread, parameter, 0, nullptr);
   EXPECT_NE(thread, nullptr);
   // Generous: the slowest ending, 300 silent detection attempts, takes about 30 s.
@@ -273,5 +271,5 @@ bool CliProcess::AwaitOutput(const std::string& text) {
 }
 
 bool RunTest::PortIsFree(const std::string& comName) {
-  return TestPortOpen(Utf16(comName).c_str()) == 0;
+  return TestPortOpen(ToU16(comName).c_str()) == 0;
 }

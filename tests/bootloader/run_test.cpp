@@ -82,8 +82,7 @@ TEST_F(RunTest, probing_skips_another_device_id_and_finds_one_that_answers_late)
     EXPECT_EQ(TermiosFields(before[i]), TermiosFields(TerminalSettingsAt(devices_[i].ptyPath)))
         << devices_[i].comName;
   }
-  COMMTIMEOUTS after = PortState(u"COM5").second;
-  EXPECT_EQ(memcmp(&after, &timeouts, sizeof timeouts), 0);
+  EXPECT_TRUE(SameBytes(PortState(u"COM5").second, timeouts));
 }
 
 TEST_F(RunTest, bad_files_missing_ports_and_a_too_large_image_end_the_run_before_any_chunk) {

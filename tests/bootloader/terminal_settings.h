@@ -15,8 +15,7 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/text.h"
-#include "platform/win32.h"
+#include "port_state.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -102,25 +101,4 @@ inline bool ExclusiveMode(const std::string& path) {
   ioctl(fd, TIOCGEXCL, &exclusive);
   close(fd);
   return exclusive != 0;
-}
-
-// Opens "\\.\" + name for exclusive use, as any program might, without OpenPort's settings.
-inline HANDLE OpenDevice(const std::u16string& name) {
-  std::u16string path = u"\\\\.\\" + name;
-  return CreateFileW(Win32Text(path.c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-// The line state and time-outs that the port keeps for its next opener, after setting those
-// given first, as another program might leave them.
-inline std::pair<DCB, COMMTIMEOUTS> PortState(const std::u16string& name,
-                                              COMMTIMEOUTS* timeouts = nullptr,
-                                              DCB* state = nullptr) {
-  std::pair<DCB, COMMTIMEOUTS> found{};
-  HANDLE port = OpenDevice(name);
-  EXPECT_TRUE((timeouts == nullptr || SetCommTimeouts(port, timeouts)) &&
-              (state == nullptr || SetCommState(port, state)) &&
-              GetCommState(port, &found.first) && GetCommTimeouts(port, &found.second));
-  CloseHandle(port);
-  return found;
 }

@@ -40,15 +40,15 @@ Lines Matching(const Lines& lines, const char* pattern) {
 class SeveralPortsTest : public RunTest {
  protected:
   std::string SmallImage() { return WriteFile("image.hex", HexFileFor(image_)); }
+  std::string RecordFile() { return folder_ + "/record.jsonl"; }
   Bytes image_ = PseudoRandomBytes(64, 12);
 };
 
 TEST_F(SeveralPortsTest, each_port_runs_in_its_own_child_with_prefixed_lines_and_a_summary) {
   SimDevice& good = StartSim("COM5");
   StartSim("COM7", {"--final", "E"});
-  std::string record = folder_ + "/record.jsonl";
 
-  CliResult programmed = Cli({SmallImage(), "COM7", "COM5", "--record", record});
+  CliResult programmed = Cli({SmallImage(), "COM7", "COM5", "--record", RecordFile()});
   CliResult verified = Cli({"verify", SmallImage(), "COM5", "COM7", "--json"});
   CliResult unwritable = Cli({"info", "COM5", "--record", folder_ + "/missing/record.jsonl"});
 
@@ -61,7 +61,7 @@ TEST_F(SeveralPortsTest, each_port_runs_in_its_own_child_with_prefixed_lines_and
   EXPECT_EQ(Matching(programmed.out, R"(\[COM[57]\] .*)").size(), programmed.out.size() - 1);
   EXPECT_EQ(Matching(programmed.out, R"(\[COM5\] Found MELOR device on COM5)").size(), 1u);
   // Each child appended its own whole line to the one file.
-  EXPECT_EQ(RecordPorts(record), (Lines{"COM5", "COM7"}));
+  EXPECT_EQ(RecordPorts(RecordFile()), (Lines{"COM5", "COM7"}));
   EXPECT_EQ(unwritable.exitStatus, 1);
   EXPECT_EQ(unwritable.err.size(), 1u);
   EXPECT_EQ(verified.exitStatus, 0);
@@ -76,9 +76,8 @@ TEST_F(SeveralPortsTest, a_station_counts_every_run_that_found_a_board_and_ends_
   // The second run fails at once on a reply that is not the final command's; --fast keeps the
   // runs short.
   SimDevice& device = StartSim("COM5", {"--fault", "bad-echo@final:2"});
-  std::string record = folder_ + "/record.jsonl";
 
-  CliProcess station(folder_, {SmallImage(), "COM5", "--repeat", "--fast", "--record", record});
+  CliProcess station(folder_, {SmallImage(), "COM5", "--repeat", "--fast", "--record", RecordFile()});
   ASSERT_TRUE(station.AwaitOutput("Station: 2 programmed, 1 failed."));
   KillSim(device);
   // The board is gone: the station waits for the next one, and Ctrl-C ends it by its count.
@@ -93,7 +92,7 @@ TEST_F(SeveralPortsTest, a_station_counts_every_run_that_found_a_board_and_ends_
             (Lines{"Station: 1 programmed, 0 failed.", "Station: 1 programmed, 1 failed.",
                    "Station: 2 programmed, 1 failed."}));
   // Every counted run left its record line; the runs that waited for a board left none.
-  EXPECT_EQ(RecordPorts(record).size(), counts.size());
+  EXPECT_EQ(RecordPorts(RecordFile()).size(), counts.size());
   EXPECT_EQ(Matching(ended.out, "Unable to open COM port COM5").size(), 1u);
 }
 

@@ -135,8 +135,6 @@ TEST_F(LoadHexFileTest, refuses_a_file_with_the_message_of_its_first_fault) {
       // Unknown record types, after their checksum.
       {InImage({Record(0, 0, {1}), Record(0xA0, 0, {0, 0})}),
        {u"Unknown opcode 0xa0, line 2 in hex file."}, {}},
-      {InImage({Record(0x03, 0, {0, 0})}), {u"Unknown opcode 0x03, line 1 in hex file."}, {}},
-      {InImage({Record(0x05, 0, {0, 0})}), {u"Unknown opcode 0x05, line 1 in hex file."}, {}},
       {InImage({BadChecksum(Record(0x05, 0, {}))}), checksum1, {}},
       {InImage({Record(0, 0, {1}), BadChecksum(kEndOfFile)}), {u"Checksum error, line 2"}, {}},
       // Nothing before the end-of-file record.

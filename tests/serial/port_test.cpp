@@ -26,9 +26,6 @@ uint32_t FlagWord(const DCB& dcb) {
   return word;
 }
 
-template <typename T>
-bool SameBytes(const T& a, const T& b) { return memcmp(&a, &b, sizeof a) == 0; }
-
 const COMMTIMEOUTS kBootloaderTimeouts{0, 1, 60, 1, 10};
 
 using OpenPortTest = SerialTest;
@@ -49,7 +46,7 @@ TEST_F(OpenPortTest, applies_the_bootloader_line_settings_and_RestorePort_puts_b
   COMMTIMEOUTS savedTimeouts, nowTimeouts;
   HANDLE port = OpenPort(u"COM5", &saved, &savedTimeouts);
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(SameBytes(saved, before) && SameBytes(savedTimeouts, beforeTimeouts));
+  EXPECT_TRUE(SameBytes(std::pair{saved, savedTimeouts}, std::pair{before, beforeTimeouts}));
   ASSERT_TRUE(GetCommState(port, &now) && GetCommTimeouts(port, &nowTimeouts));
   EXPECT_EQ(FlagWord(now) & 0x7FFF, 0x1091u);
   EXPECT_EQ(FlagWord(now) >> 15, FlagWord(before) >> 15);
@@ -69,8 +66,7 @@ TEST_F(OpenPortTest, applies_the_bootloader_line_settings_and_RestorePort_puts_b
               (t.c_cflag & CRTSCTS) == 0);
 
   RestorePort(port, &saved, &savedTimeouts);
-  auto [restored, restoredTimeouts] = PortState(u"COM5");
-  EXPECT_TRUE(SameBytes(restored, before) && SameBytes(restoredTimeouts, beforeTimeouts));
+  EXPECT_TRUE(SameBytes(PortState(u"COM5"), std::pair{before, beforeTimeouts}));
   EXPECT_TRUE(log.Lines().empty());
 }
 

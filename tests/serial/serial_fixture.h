@@ -39,5 +39,3 @@ class SerialTest : public ::testing::Test {
     return names;
   }
 };
-
-inline std::u16string ToU16(const std::string& text) { return {text.begin(), text.end()}; }
