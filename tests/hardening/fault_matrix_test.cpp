@@ -61,11 +61,13 @@ std::vector<FaultCase> Matrix() {
   return cases;
 }
 
+// A case by its fault, as ctest names it and a failure shows it: "bad-checksum@program:1".
+void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.options[1]; }
+
 class FaultMatrix : public RunTest, public testing::WithParamInterface<FaultCase> {};
 
 TEST_P(FaultMatrix, the_run_ends_in_words_with_the_port_given_back) {
   const FaultCase& c = GetParam();
-  SCOPED_TRACE(testing::PrintToString(c.options));
   Bytes image = PseudoRandomBytes(2556, 30);  // an image length of exactly 2560
   std::string hex = WriteFile("image.hex", HexFileFor(image));
   SimDevice& device = StartSim("COM1", c.options);
