@@ -16,6 +16,7 @@ enum class FaultKind {
   Late,         // the reply leaves only after a delay longer than the tool waits
   HangUp,       // the pty is closed instead of replying, and melor-sim ends
   CutOff,       // the first half of the reply frame goes out, then the pty is closed
+  Short,        // the reply is cut to its first byte, in a well-formed frame
 };
 
 struct FaultKindInfo {
@@ -38,6 +39,7 @@ inline constexpr FaultKindInfo kFaultKinds[] = {
     {FaultKind::HangUp, "hang-up", "no reply: the pty is closed and melor-sim ends (status 0)"},
     {FaultKind::CutOff, "cut-off",
      "the first half of the reply frame goes out, then the pty is closed and melor-sim ends"},
+    {FaultKind::Short, "short", "the reply is cut to its first byte, in a well-formed frame"},
 };
 
 inline std::string_view FaultKindName(FaultKind kind) {

@@ -40,6 +40,10 @@ FaultSet DistortPayload(FaultSet faults, const Command& command,
     reply.back() ^= 0x01;
     applied.Add(FaultKind::BadData);
   }
+  if (faults.Has(FaultKind::Short) && reply.size() > 1) {
+    reply.resize(1);
+    applied.Add(FaultKind::Short);
+  }
   return applied;
 }
 

@@ -28,7 +28,7 @@ struct FaultSet {
 FaultSet FaultsFor(const std::vector<FaultRule>& rules, const CommandCounts& counts,
                    CommandKind kind);
 
-// Changes what the reply says (bad-echo, bad-data); gives back the faults that took effect.
+// Changes what the reply says (bad-echo, bad-data, short); gives back the faults that took effect.
 FaultSet DistortPayload(FaultSet faults, const Command& command, std::vector<std::uint8_t>& reply);
 
 struct OutgoingByte {

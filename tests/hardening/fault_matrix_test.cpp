@@ -34,6 +34,7 @@ std::vector<FaultCase> Matrix() {
       {"dribble", "", "", ""},                       {"garbage", "", "", ""},
       {"stray-sync", kWrite, kRead, kFinal + "2 0"}, {"late", kWrite, kRead, kFinal + "0 -1"},
       {"hang-up", kWrite, kRead, kFinal + "0 -1"},   {"cut-off", kWrite, kRead, kFinal + "0 -1"},
+      {"short", "", kRead, kFinal + "1 8"},
   };
   std::vector<FaultCase> cases;
   for (const auto& k : kinds) {
