@@ -1,5 +1,5 @@
-// Pseudo-terminals, ports opened as any program opens them, and the terminal settings of the
-// tests that check a port is put back exactly as it was found.
+// Pseudo-terminals, and the terminal settings and exclusive mode of the tests that check a port
+// is put back exactly as it was found (its Win32 state: port_state.h).
 #pragma once
 
 #include <gtest/gtest.h>

@@ -42,6 +42,7 @@ class PreferencesTest : public ::testing::Test {
     ResetSettings();
   }
   HKEY scratch_ = nullptr;
+  LogCapture log;  // started afresh for each test, and again for each case of a table
 };
 
 // Defaults are stored too, an empty name as its terminator alone (what loads: the next test).
@@ -71,10 +72,10 @@ TEST_F(PreferencesTest, a_missing_key_and_missing_too_long_or_mistyped_values_lo
     std::vector<std::u16string> logged;
   } cases[] = {
       {{0, u""}, {0, u""}, u"", u"probe all", {u"Preferences not found, using defaults. (2)"}},
-      {{0, u""}, {REG_SZ, u"COM9"}, u"", u"COM9"},
-      {{REG_SZ, x259}, {REG_SZ, longest}, x259, u"probe all"},
-      {{REG_EXPAND_SZ, u"C:\\x.hex"}, {REG_BINARY, u"COM4"}, u"", u"probe all"},
-      {{REG_SZ, longest, 520}, {0, u""}, u"", u"probe all"},  // no room for a terminator
+      {{0, u""}, {REG_SZ, u"COM9"}, u"", u"COM9", {}},
+      {{REG_SZ, x259}, {REG_SZ, longest}, x259, u"probe all", {}},
+      {{REG_EXPAND_SZ, u"C:\\x.hex"}, {REG_BINARY, u"COM4"}, u"", u"probe all", {}},
+      {{REG_SZ, longest, 520}, {0, u""}, u"", u"probe all", {}},  // no room for a terminator
   };
   for (const Case& c : cases) {
     RegDeleteTreeW(HKEY_CURRENT_USER, kPreferencesKey);
@@ -86,7 +87,7 @@ TEST_F(PreferencesTest, a_missing_key_and_missing_too_long_or_mistyped_values_lo
     }
     FormatPath(HexFileName, u"C:\\left over.hex");
     FormatPath(ComName, u"COM3");
-    LogCapture log;
+    log = LogCapture();
     LoadPreferences();
     EXPECT_EQ(Text(HexFileName), c.hexLoaded) << "case " << &c - cases;
     EXPECT_EQ(Text(ComName), c.comLoaded) << "case " << &c - cases;
@@ -98,7 +99,6 @@ TEST_F(PreferencesTest, a_key_that_cannot_be_created_is_logged_and_the_settings_
   // HKEY_CURRENT_USER now stands for a key that no longer exists: nothing can be created below.
   ASSERT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, L""), ERROR_SUCCESS);
   FormatPath(ComName, u"COM2");
-  LogCapture log;
   SavePreferences();
   ASSERT_EQ(log.Lines().size(), 1u);
   std::u16string line = log.Lines()[0];

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "log/message_log.h"
+#include "log_capture.h"
 #include "ui/run_start.h"
 #include "ui/ui_state.h"
 
@@ -17,7 +18,7 @@ bool SetupRequestPosted() {
 }
 
 TEST(StartRun, keeps_the_started_threads_handle_or_reports_and_asks_the_dialog_back) {
-  InitMessageLog();
+  LogCapture log;
   SetLastStatus(u"Last Status: earlier run");
   LogWindow = CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                               nullptr, nullptr);
@@ -35,7 +36,7 @@ TEST(StartRun, keeps_the_started_threads_handle_or_reports_and_asks_the_dialog_b
   // No system reserves a stack of this size, so CreateThread fails for real.
   ASSERT_FALSE(StartRun(EndWithSeven, SIZE_T{1} << 46));
   EXPECT_EQ(WorkerThreadHandle, INVALID_HANDLE_VALUE);
-  std::u16string line(MessageLog.ring[0], kLogLineWidth);
+  std::u16string line = log.Lines().at(0);
   EXPECT_EQ(line.rfind(u"Unable to start the programming run. (", 0), 0u) << "line: "
       << std::string(line.begin(), line.end());
   EXPECT_EQ(std::u16string(MessageLog.lastStatus),
