@@ -58,7 +58,8 @@ bool IsCommandName(const std::string& word) {
 void AddImpliedProgram(std::vector<std::string>& arguments) {
   for (size_t i = 0; i < arguments.size(); i++) {
     const std::string& word = arguments[i];
-    if (word == "--record" || word == "--length") {
+    if (word == "--record" || word == "--length" || word == "--parent" ||
+        word == "--image-sha256") {
       i++;
     } else if (word.size() < 2 || word[0] != '-') {
       if (!IsCommandName(word)) arguments.insert(arguments.begin(), "program");
@@ -129,6 +130,9 @@ struct Parser {
     app.add_flag("--fast", request.fast);
     app.add_flag("--repeat", request.repeat);
     app.add_option("--record", request.record);
+    app.add_option("--parent", request.parent);
+    app.add_option("--image-sha256", request.imageDigest);
+    app.add_flag("--station-run", request.stationRun);
     for (const char* name : {"program", "verify"}) {
       CLI::App* command = app.add_subcommand(name)->fallthrough();
       command->add_option("HEXFILE", request.file)->required();
@@ -178,8 +182,13 @@ ParseOutcome ParseCommandLine(std::vector<std::string> arguments, Request& reque
   return reason.empty() ? ParseOutcome::Run : ParseOutcome::UsageError;
 }
 
-std::vector<std::string> ChildArguments(const Request& request, const std::string& port) {
-  std::vector<std::string> words = {CommandName(request.command), request.file, port, "--json"};
+std::vector<std::string> ChildArguments(const Request& request, const std::string& port,
+                                        unsigned parent, const std::string& imageDigest) {
+  std::vector<std::string> words = {CommandName(request.command), request.file, port, "--json",
+                                    "--parent", std::to_string(parent)};
   if (request.fast) words.push_back("--fast");
+  if (request.repeat) words.push_back("--station-run");
+  if (!request.record.empty()) words.insert(words.end(), {"--record", request.record});
+  if (!imageDigest.empty()) words.insert(words.end(), {"--image-sha256", imageDigest});
   return words;
 }

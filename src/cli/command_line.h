@@ -16,6 +16,10 @@ struct Request {
   bool fast = false;
   bool repeat = false;
   std::string record;              // --record FILE; empty when not given
+  // Set only by a parent on the command lines of its children (see ChildArguments).
+  unsigned parent = 0;             // --parent PID: the process whose end ends this one
+  std::string imageDigest;         // --image-sha256 HEX: the only image this run may use
+  bool stationRun = false;         // --station-run: one run of a station
 };
 
 enum class ParseOutcome { Run, Help, Version, UsageError };
@@ -28,8 +32,9 @@ ParseOutcome ParseCommandLine(std::vector<std::string> arguments, Request& reque
 // The command's name as the command line spells it.
 const char* CommandName(Command command);
 
-// The arguments that run the request again as one of several children: one port, results as
-// JSON; the parent keeps the record.
-std::vector<std::string> ChildArguments(const Request& request, const std::string& port);
+// The arguments that run the request again as one of several children of the process parent:
+// one port, results as JSON, the child's own record line, and the image digest when not empty.
+std::vector<std::string> ChildArguments(const Request& request, const std::string& port,
+                                        unsigned parent, const std::string& imageDigest);
 
 extern const char kHelpText[];
