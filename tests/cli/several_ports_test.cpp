@@ -1,12 +1,20 @@
 // pentrel-cli on several ports at once and as a station: one child per port, prefixed lines, a
-// summary, records appended by the children at once, and the station's count (signals passed on:
+// summary, records appended by the children themselves, children that end with their parent, the
+// station's count, its quiet waiting and its one image (signals passed on:
 // process_endings_test.cpp).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
+#include <thread>
 
 #include "run_fixture.h"
 
@@ -14,6 +22,7 @@ namespace {
 
 using Json = nlohmann::json;
 using Lines = std::vector<std::string>;
+constexpr std::chrono::milliseconds kPoll{20};
 
 // The ports of a record file's lines, sorted; each line must be a whole result.
 Lines RecordPorts(const std::string& path) {
@@ -41,6 +50,16 @@ class SeveralPortsTest : public RunTest {
  protected:
   std::string SmallImage() { return WriteFile("image.hex", HexFileFor(image_)); }
   std::string RecordFile() { return folder_ + "/record.jsonl"; }
+  // Runs the bash script with $CLI, $HEX and $F (the test's folder) set; its exit status, and its
+  // stdout in out.
+  int Bash(const std::string& script, Lines& out) {
+    std::string command = "CLI='" PENTREL_CLI_PATH "' HEX='" + SmallImage() + "' F='" + folder_ +
+                          "' timeout 60 bash -c '" + script + "' > '" + folder_ + "/bash.out' 2> /dev/null";
+    int status = system(command.c_str());
+    std::ifstream file(folder_ + "/bash.out");
+    for (std::string line; std::getline(file, line);) out.push_back(line);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
   Bytes image_ = PseudoRandomBytes(64, 12);
 };
 
@@ -50,7 +69,8 @@ TEST_F(SeveralPortsTest, each_port_runs_in_its_own_child_with_prefixed_lines_and
 
   CliResult programmed = Cli({SmallImage(), "COM7", "COM5", "--record", RecordFile()});
   CliResult verified = Cli({"verify", SmallImage(), "COM5", "COM7", "--json"});
-  CliResult unwritable = Cli({"info", "COM5", "--record", folder_ + "/missing/record.jsonl"});
+  CliResult unwritable = Cli({"verify", SmallImage(), "COM5", "COM7", "--json", "--record",
+                              folder_ + "/missing/record.jsonl"});
 
   EXPECT_EQ(programmed.exitStatus, 1);
   ASSERT_GE(programmed.out.size(), 3u);
@@ -62,8 +82,10 @@ TEST_F(SeveralPortsTest, each_port_runs_in_its_own_child_with_prefixed_lines_and
   EXPECT_EQ(Matching(programmed.out, R"(\[COM5\] Found MELOR device on COM5)").size(), 1u);
   // Each child appended its own whole line to the one file.
   EXPECT_EQ(RecordPorts(RecordFile()), (Lines{"COM5", "COM7"}));
+  // A record that cannot be written fails its run, in its result too.
   EXPECT_EQ(unwritable.exitStatus, 1);
-  EXPECT_EQ(unwritable.err.size(), 1u);
+  EXPECT_EQ(unwritable.err.size(), 2u);
+  EXPECT_EQ(Matching(unwritable.out, R"(\{"event":"result",.*"ok":false,.*"exit":1,.*)").size(), 2u);
   EXPECT_EQ(verified.exitStatus, 0);
   EXPECT_EQ(Matching(verified.out, R"(\{.*"port":"COM[57]".*\})").size(), verified.out.size());
   EXPECT_EQ(Matching(verified.out, R"(\{"event":"result",.*"port":"COM5","ok":true,.*)").size(), 1u);
@@ -94,6 +116,92 @@ TEST_F(SeveralPortsTest, a_station_counts_every_run_that_found_a_board_and_ends_
   // Every counted run left its record line; the runs that waited for a board left none.
   EXPECT_EQ(RecordPorts(RecordFile()).size(), counts.size());
   EXPECT_EQ(Matching(ended.out, "Unable to open COM port COM5").size(), 1u);
+}
+
+TEST_F(SeveralPortsTest, a_run_counts_only_when_its_ending_is_known_and_lanes_that_cannot_start_say_so) {
+  StartSim("COM5");
+  // With SIGCHLD ignored from its start, children are reaped unasked, so their endings are lost.
+  Lines missingPorts, removed;
+  int ignoring = Bash("trap \"\" CHLD; exec \"$CLI\" \"$HEX\" COM6 COM7", missingPorts);
+  // The program removed while a station runs: its next run cannot start.
+  int station = Bash("cp \"$CLI\" \"$F/cli\"; \"$F/cli\" \"$HEX\" COM5 --repeat --fast & "
+                     "until grep -qs Station \"$F/bash.out\"; do sleep 0.05; done; "
+                     "rm \"$F/cli\"; wait $!", removed);
+
+  EXPECT_EQ(ignoring, 1);
+  EXPECT_EQ(missingPorts.back(), "Programmed 0 of 2 devices.");
+  EXPECT_EQ(station, 1);
+  EXPECT_EQ(Matching(removed, "pentrel-cli: unable to start a run for COM5 \\(2\\)").size(), 1u);
+}
+
+TEST_F(SeveralPortsTest, children_end_with_their_parent_and_the_finished_runs_are_recorded) {
+  // 16 KiB at 57600 baud keep COM7 writing for seconds after COM5 is done.
+  image_ = PseudoRandomBytes(16384, 13);
+  StartSim("COM5");
+  StartSim("COM7", {"--baud", "57600"});
+  CliProcess parent(folder_, {SmallImage(), "COM5", "COM7", "--record", RecordFile()});
+  ASSERT_TRUE(parent.AwaitOutput("[COM7] Found MELOR device on COM7"));
+  while (RecordPorts(RecordFile()).empty()) std::this_thread::sleep_for(kPoll);
+
+  parent.Signal(SIGKILL);
+  parent.Wait();
+  auto killed = std::chrono::steady_clock::now();
+  while (!PortIsFree("COM7") && std::chrono::steady_clock::now() - killed < std::chrono::seconds(1)) {
+    std::this_thread::sleep_for(kPoll);
+  }
+
+  EXPECT_TRUE(PortIsFree("COM7"));
+  EXPECT_EQ(RecordPorts(RecordFile()), Lines{"COM5"});
+}
+
+TEST_F(SeveralPortsTest, a_station_waits_quietly_whatever_keeps_the_board_away) {
+  // COM5 is missing, COM6 held by another program, and COM7's board answers only once a whole
+  // search has gone unanswered.
+  StartSim("COM7", {"--answer-after", "300"});
+  int holder = open(StartSim("COM6").ptyPath.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+
+  CliProcess station(folder_, {SmallImage(), "COM5", "COM6", "COM7", "--repeat", "--fast",
+                               "--record", RecordFile()});
+  ASSERT_TRUE(station.AwaitOutput("[COM7] Station: 1 programmed, 0 failed."));
+  // Something changed: a board on COM5 is programmed at once.
+  StartSim("COM5");
+  ASSERT_TRUE(station.AwaitOutput("[COM5] Station: 1 programmed, 0 failed."));
+  station.Signal(SIGINT);
+  CliResult ended = station.Wait();
+  close(holder);
+
+  for (const char* line : {"[COM5] Unable to open COM port COM5", "[COM6] Unable to open COM6 (5)",
+                           "[COM7] MELOR not detected"}) {
+    EXPECT_EQ(std::count(ended.out.begin(), ended.out.end(), line), 1) << line;
+  }
+  // The boards found were recorded (and programmed again, as the simulator answers on); the runs
+  // that waited left no record.
+  Lines ports = RecordPorts(RecordFile());
+  EXPECT_EQ(std::set<std::string>(ports.begin(), ports.end()), (std::set<std::string>{"COM5", "COM7"}));
+}
+
+TEST_F(SeveralPortsTest, a_station_programs_the_image_it_started_with_and_stops_when_it_changed) {
+  // Cut before its end-of-file record, as a file still being copied may be.
+  std::string hex = SmallImage();
+  std::string whole = HexFileFor(image_);
+  WriteFile("image.hex", whole.substr(0, whole.rfind(":00000001FF")));
+  SimDevice& device = StartSim("COM5");
+
+  CliProcess station(folder_, {hex, "COM5", "--repeat", "--fast"});
+  ASSERT_TRUE(station.AwaitOutput("Station: 1 programmed, 0 failed."));
+  std::filesystem::rename(WriteFile("new.hex", HexFileFor(PseudoRandomBytes(64, 14))), hex);
+  CliResult ended = station.Wait();
+
+  EXPECT_EQ(ended.exitStatus, 1);
+  EXPECT_EQ(Matching(ended.out, "The HEX file changed after pentrel-cli first loaded it.").size(),
+            1u);
+  EXPECT_EQ(std::count(ended.err.begin(), ended.err.end(),
+                       "pentrel-cli: warning: " + hex +
+                           " has no end-of-file record; it may have been cut short"),
+            1);
+  Bytes flash = StopSim(device);
+  EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 64), image_);
 }
 
 }  // namespace
