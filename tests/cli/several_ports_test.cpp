@@ -191,6 +191,7 @@ TEST_F(SeveralPortsTest, a_station_programs_the_image_it_started_with_and_stops_
   CliProcess station(folder_, {hex, "COM5", "--repeat", "--fast"});
   ASSERT_TRUE(station.AwaitOutput("Station: 1 programmed, 0 failed."));
   std::filesystem::rename(WriteFile("new.hex", HexFileFor(PseudoRandomBytes(64, 14))), hex);
+  if (!station.AwaitOutput("Last Status: Input file changed.")) station.Signal(SIGKILL);
   CliResult ended = station.Wait();
 
   EXPECT_EQ(ended.exitStatus, 1);
