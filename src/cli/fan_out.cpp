@@ -145,9 +145,10 @@ void ReportStation(Lane& lane) {
 
 // A lane that cannot go on says why; its port counts as failed, and a station as stopped.
 void StopLane(Lane& lane, const std::string& what) {
+  DWORD error = GetLastError();
   LockConsole();
   PrintAboveBars(lane.prefix + "pentrel-cli: unable to start " + what + " for " + lane.port +
-                 " (" + std::to_string(GetLastError()) + ")");
+                 " (" + std::to_string(error) + ")");
   UnlockConsole();
   lane.lastOk = false;
   lane.stationStopped = true;

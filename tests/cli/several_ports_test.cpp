@@ -13,7 +13,6 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <set>
 #include <thread>
 
 #include "run_fixture.h"
@@ -50,16 +49,6 @@ class SeveralPortsTest : public RunTest {
  protected:
   std::string SmallImage() { return WriteFile("image.hex", HexFileFor(image_)); }
   std::string RecordFile() { return folder_ + "/record.jsonl"; }
-  // Runs the bash script with $CLI, $HEX and $F (the test's folder) set; its exit status, and its
-  // stdout in out.
-  int Bash(const std::string& script, Lines& out) {
-    std::string command = "CLI='" PENTREL_CLI_PATH "' HEX='" + SmallImage() + "' F='" + folder_ +
-                          "' timeout 60 bash -c '" + script + "' > '" + folder_ + "/bash.out' 2> /dev/null";
-    int status = system(command.c_str());
-    std::ifstream file(folder_ + "/bash.out");
-    for (std::string line; std::getline(file, line);) out.push_back(line);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
   Bytes image_ = PseudoRandomBytes(64, 12);
 };
 
@@ -67,11 +56,17 @@ TEST_F(SeveralPortsTest, each_port_runs_in_its_own_child_with_prefixed_lines_and
   SimDevice& good = StartSim("COM5");
   StartSim("COM7", {"--final", "E"});
 
+  signal(SIGCHLD, SIG_IGN);  // inherited: the kernel reaps its children unasked
+  CliProcess ignoring(folder_, {SmallImage(), "COM6", "COM8"});
+  signal(SIGCHLD, SIG_DFL);
+  CliResult lost = ignoring.Wait();
   CliResult programmed = Cli({SmallImage(), "COM7", "COM5", "--record", RecordFile()});
   CliResult verified = Cli({"verify", SmallImage(), "COM5", "COM7", "--json"});
   CliResult unwritable = Cli({"verify", SmallImage(), "COM5", "COM7", "--json", "--record",
                               folder_ + "/missing/record.jsonl"});
 
+  EXPECT_EQ(lost.exitStatus, 1);
+  EXPECT_EQ(lost.out.back(), "Programmed 0 of 2 devices.");
   EXPECT_EQ(programmed.exitStatus, 1);
   ASSERT_GE(programmed.out.size(), 3u);
   EXPECT_EQ(Lines(programmed.out.end() - 3, programmed.out.end()),
@@ -118,22 +113,6 @@ TEST_F(SeveralPortsTest, a_station_counts_every_run_that_found_a_board_and_ends_
   EXPECT_EQ(Matching(ended.out, "Unable to open COM port COM5").size(), 1u);
 }
 
-TEST_F(SeveralPortsTest, a_run_counts_only_when_its_ending_is_known_and_lanes_that_cannot_start_say_so) {
-  StartSim("COM5");
-  // With SIGCHLD ignored from its start, children are reaped unasked, so their endings are lost.
-  Lines missingPorts, removed;
-  int ignoring = Bash("trap \"\" CHLD; exec \"$CLI\" \"$HEX\" COM6 COM7", missingPorts);
-  // The program removed while a station runs: its next run cannot start.
-  int station = Bash("cp \"$CLI\" \"$F/cli\"; \"$F/cli\" \"$HEX\" COM5 --repeat --fast & "
-                     "until grep -qs Station \"$F/bash.out\"; do sleep 0.05; done; "
-                     "rm \"$F/cli\"; wait $!", removed);
-
-  EXPECT_EQ(ignoring, 1);
-  EXPECT_EQ(missingPorts.back(), "Programmed 0 of 2 devices.");
-  EXPECT_EQ(station, 1);
-  EXPECT_EQ(Matching(removed, "pentrel-cli: unable to start a run for COM5 \\(2\\)").size(), 1u);
-}
-
 TEST_F(SeveralPortsTest, children_end_with_their_parent_and_the_finished_runs_are_recorded) {
   // 16 KiB at 57600 baud keep COM7 writing for seconds after COM5 is done.
   image_ = PseudoRandomBytes(16384, 13);
@@ -154,55 +133,51 @@ TEST_F(SeveralPortsTest, children_end_with_their_parent_and_the_finished_runs_ar
   EXPECT_EQ(RecordPorts(RecordFile()), Lines{"COM5"});
 }
 
-TEST_F(SeveralPortsTest, a_station_waits_quietly_whatever_keeps_the_board_away) {
+TEST_F(SeveralPortsTest, a_station_waits_quietly_whatever_keeps_a_board_away_and_keeps_its_image) {
   // COM5 is missing, COM6 held by another program, and COM7's board answers only once a whole
-  // search has gone unanswered.
+  // search has gone unanswered; the file lacks its end-of-file record, as one being copied may.
+  std::string hex = SmallImage(), whole = HexFileFor(image_);
+  WriteFile("image.hex", whole.substr(0, whole.rfind(":00000001FF")));
   StartSim("COM7", {"--answer-after", "300"});
   int holder = open(StartSim("COM6").ptyPath.c_str(), O_RDWR | O_NOCTTY);
   ASSERT_EQ(flock(holder, LOCK_EX), 0);
-
-  CliProcess station(folder_, {SmallImage(), "COM5", "COM6", "COM7", "--repeat", "--fast",
-                               "--record", RecordFile()});
+  CliProcess station(folder_, {hex, "COM5", "COM6", "COM7", "--repeat", "--fast", "--record",
+                               RecordFile()});
   ASSERT_TRUE(station.AwaitOutput("[COM7] Station: 1 programmed, 0 failed."));
-  // Something changed: a board on COM5 is programmed at once.
-  StartSim("COM5");
+  SimDevice& device = StartSim("COM5");
   ASSERT_TRUE(station.AwaitOutput("[COM5] Station: 1 programmed, 0 failed."));
-  station.Signal(SIGINT);
+  // A new file: every port's next run refuses it, and the station stops.
+  std::filesystem::rename(WriteFile("new.hex", HexFileFor(PseudoRandomBytes(64, 14))), hex);
+  if (!station.AwaitOutput("[COM6] Last Status: Input file changed.")) station.Signal(SIGKILL);
   CliResult ended = station.Wait();
   close(holder);
 
-  for (const char* line : {"[COM5] Unable to open COM port COM5", "[COM6] Unable to open COM6 (5)",
-                           "[COM7] MELOR not detected"}) {
-    EXPECT_EQ(std::count(ended.out.begin(), ended.out.end(), line), 1) << line;
+  EXPECT_EQ(ended.exitStatus, 1);
+  for (const std::string& line : Lines{"[COM5] Unable to open COM port COM5", "[COM6] Unable to open COM6 (5)",
+                           "[COM7] MELOR not detected", "[COM6] Last Status: Input file changed.",
+                           "pentrel-cli: warning: " + hex +
+                               " has no end-of-file record; it may have been cut short"}) {
+    EXPECT_EQ(std::count(ended.out.begin(), ended.out.end(), line) +
+                  std::count(ended.err.begin(), ended.err.end(), line), 1) << line;
   }
-  // The boards found were recorded (and programmed again, as the simulator answers on); the runs
-  // that waited left no record.
+  // COM6's runs that waited left no record; the one that refused the new file did.
   Lines ports = RecordPorts(RecordFile());
-  EXPECT_EQ(std::set<std::string>(ports.begin(), ports.end()), (std::set<std::string>{"COM5", "COM7"}));
+  EXPECT_EQ(std::count(ports.begin(), ports.end(), "COM6"), 1);
+  Bytes flash = StopSim(device);
+  EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 64), image_);
 }
 
-TEST_F(SeveralPortsTest, a_station_programs_the_image_it_started_with_and_stops_when_it_changed) {
-  // Cut before its end-of-file record, as a file still being copied may be.
-  std::string hex = SmallImage();
-  std::string whole = HexFileFor(image_);
-  WriteFile("image.hex", whole.substr(0, whole.rfind(":00000001FF")));
-  SimDevice& device = StartSim("COM5");
-
-  CliProcess station(folder_, {hex, "COM5", "--repeat", "--fast"});
+TEST_F(SeveralPortsTest, a_station_whose_next_run_cannot_start_stops_with_its_reason) {
+  StartSim("COM5");
+  std::filesystem::copy_file(PENTREL_CLI_PATH, folder_ + "/cli");
+  CliProcess station(folder_, {SmallImage(), "COM5", "--repeat", "--fast"}, folder_ + "/cli");
   ASSERT_TRUE(station.AwaitOutput("Station: 1 programmed, 0 failed."));
-  std::filesystem::rename(WriteFile("new.hex", HexFileFor(PseudoRandomBytes(64, 14))), hex);
-  if (!station.AwaitOutput("Last Status: Input file changed.")) station.Signal(SIGKILL);
+  std::filesystem::remove(folder_ + "/cli");
+  if (!station.AwaitOutput("unable to start")) station.Signal(SIGKILL);
   CliResult ended = station.Wait();
 
   EXPECT_EQ(ended.exitStatus, 1);
-  EXPECT_EQ(Matching(ended.out, "The HEX file changed after pentrel-cli first loaded it.").size(),
-            1u);
-  EXPECT_EQ(std::count(ended.err.begin(), ended.err.end(),
-                       "pentrel-cli: warning: " + hex +
-                           " has no end-of-file record; it may have been cut short"),
-            1);
-  Bytes flash = StopSim(device);
-  EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 64), image_);
+  EXPECT_EQ(Matching(ended.out, "pentrel-cli: unable to start a run for COM5 \\(2\\)").size(), 1u);
 }
 
 }  // namespace
