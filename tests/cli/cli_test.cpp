@@ -105,8 +105,8 @@ TEST_F(CliTest, json_lines_parse_and_the_result_carries_the_last_status_device_a
   Bytes image = PseudoRandomBytes(1012, 3);
   ProgrammedDevice(image);
   image[10] ^= 0x01;
-  // A name that is not ASCII must still give valid UTF-8 JSON.
-  std::string changed = WriteFile("gepr\xC3\xBC" "ft.hex", HexFileFor(image));
+  // A Latin-1 name, not UTF-8: the file it names is opened, and the JSON stays valid UTF-8.
+  std::string changed = WriteFile("gepr\xFC" "ft.hex", HexFileFor(image));
 
   CliResult verify = Cli({"--json", "verify", changed, "COM3"});
 
@@ -131,47 +131,24 @@ TEST_F(CliTest, json_lines_parse_and_the_result_carries_the_last_status_device_a
                           {"image", {{"bytes", 1016}, {"sha256", Sha256Sum(image)}}}}));
 }
 
-TEST_F(CliTest, a_long_device_path_and_its_error_code_show_whole_in_text_and_json) {
-  // As long as the stable names of USB adapters, and longer than the desktop window's rows.
+TEST_F(CliTest, long_lines_come_whole_in_text_and_from_thirty_json_processes_on_one_pipe) {
+  // A stable by-id name, longer than the desktop window's rows; thirty processes log it at once.
   std::string port = folder_ + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-
-  CliResult text = Cli({"info", port});
-  CliResult json = Cli({"info", port, "--json"});
-
-  Lines logged;
-  for (const std::string& line : json.out) logged.push_back(Json::parse(line).value("text", ""));
-  for (const std::string& whole :
-       {"Unable to open " + port + " (2)", "Unable to open COM port " + port}) {
-    EXPECT_EQ(std::count(text.out.begin(), text.out.end(), whole), 1) << whole;
-    EXPECT_EQ(std::count(logged.begin(), logged.end(), whole), 1) << whole;
-  }
-}
-
-TEST_F(CliTest, a_file_name_that_is_not_utf8_opens_the_file_it_names) {
-  Bytes image = PseudoRandomBytes(64, 5);
-  ProgrammedDevice(image);
-
-  CliResult verified = Cli({"verify", WriteFile("fw-\xE9.hex", HexFileFor(image)), "COM3"});
-
-  EXPECT_EQ(verified.exitStatus, 0);
-  EXPECT_EQ(verified.out.back(), "Last Status: MELOR flash matches the image.");
-}
-
-TEST_F(CliTest, json_lines_of_thirty_processes_sharing_one_pipe_all_parse) {
-  // Each process logs lines longer than the desktop window's rows, all thirty at the same time.
-  std::string port = folder_ + "/" + std::string(120, 'p');
-  std::string thirty = "for i in $(seq 30); do '" PENTREL_CLI_PATH "' info '" + port +
-                       "' --json & done; wait";
+  std::string whole = "Unable to open " + port + " (2)";
+  EXPECT_EQ(Cli({"info", port}).out, (Lines{whole, "Unable to open COM port " + port,
+                                             "MELOR not detected",
+                                             "Last Status: Unable to open COM port."}));
   for (int round = 0; round < 5; round++) {
-    FILE* shared = popen(thirty.c_str(), "r");
-    int results = 0;
+    FILE* shared = popen(("for i in $(seq 30); do '" PENTREL_CLI_PATH "' info '" + port +
+                          "' --json & done; wait").c_str(), "r");
+    int wholeLines = 0;
     for (char line[4096]; fgets(line, sizeof line, shared) != nullptr;) {
       Json event = Json::parse(line, nullptr, false);
       EXPECT_TRUE(event.is_object()) << line;
-      results += event.is_object() && event["event"] == "result" ? 1 : 0;
+      wholeLines += event.is_object() && event.value("text", "") == whole ? 1 : 0;
     }
     pclose(shared);
-    EXPECT_EQ(results, 30);
+    EXPECT_EQ(wholeLines, 30);
   }
 }
 
