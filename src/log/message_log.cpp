@@ -23,9 +23,8 @@ void LogMessageArgs(const char16_t* format, const FormatArg* args, size_t argCou
   // The lock is held while the slot is filled as well as while the index advances: a repaint
   // draws this slot as its top row, and must never show a line half written. Formatting is
   // short and sends nothing, so the view never waits long, and never on a thread that waits for
-  // the view.
-  // One formatting pass: the row is the whole line's start, cut and padded as the window shows
-  // it (formatting writes its text in order, so a shorter capacity keeps the same first units).
+  // the view. One formatting pass serves both: the row is the whole line's start, cut and
+  // padded (formatting writes its text in order, so a 64-unit capacity keeps the same first units).
   WaitForSingleObject(MessageLog.lock, INFINITE);
   char16_t* whole = WholeLogLines[MessageLog.writeIndex];
   size_t length = FormatArgs(whole, kWholeLineCapacity, format, args, argCount).length;
