@@ -44,10 +44,10 @@ void EraseBars() {
   barRows = 0;
 }
 
-void PrintAboveBars(const std::string& line) {
+void PrintAboveBars(const std::string& line, bool toError) {
   bool terminal = ErrorIsTerminal();
   if (terminal) EraseBars();
-  PrintLine(false, line);
+  PrintLine(toError, line);
   if (terminal) DrawBars();
 }
 
