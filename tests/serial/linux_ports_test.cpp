@@ -18,6 +18,7 @@ struct FakeSystem {
     root = mkdtemp(pattern);
     setenv("PENTREL_SYSTEM_ROOT", root.c_str(), 1);
     setenv("HOME", root.c_str(), 1);
+    unsetenv("PENTREL_DOSDEVICES");
     std::filesystem::create_directories(root + "/sys/class/tty");
   }
   ~FakeSystem() {
@@ -36,22 +37,19 @@ struct FakeSystem {
   // A tty in the tty class, with its device (a folder of that path below /sys/devices) if any.
   void Tty(const std::string& name, const std::string& device, const std::string& type = "") {
     std::filesystem::create_directories(root + "/sys/class/tty/" + name);
-    if (!device.empty()) Link("/sys/class/tty/" + name + "/device", root + "/sys/devices/" + device);
-    std::filesystem::create_directories(root + "/sys/devices/" + device);
+    std::string folder = root + "/sys/devices/" + device;
+    if (!device.empty()) Link("/sys/class/tty/" + name + "/device", folder);
+    std::filesystem::create_directories(folder);
     if (!type.empty()) Write("/sys/class/tty/" + name + "/type", type);
   }
-  // A process with its parent, its program and the paths its descriptors 3, 4, ... lead to.
-  void Process(long pid, long parent, const std::string& program, const Lines& files) const {
+  // A process with its parent and its program, and the file its descriptor 3 leads to if any.
+  void Process(long pid, long parent, const std::string& program, const std::string& file) const {
     std::string folder = "/proc/" + std::to_string(pid);
     Write(folder + "/stat", std::to_string(pid) + " (" + program + ") S " +
                                 std::to_string(parent) + " 1 1 0 -1");
     Write(folder + "/comm", program);
     Link(folder + "/exe", "/usr/bin/" + program);
-    std::filesystem::create_directories(root + folder + "/fd");
-    for (size_t i = 0; i < files.size(); i++) {
-      std::string target(files[i].begin(), files[i].end());
-      Link(folder + "/fd/" + std::to_string(i + 3), target);
-    }
+    Link(folder + "/fd/3", file.empty() ? "pipe:[1]" : file);
   }
 };
 
@@ -75,13 +73,9 @@ std::string Target(const std::string& name) {
 // list; a console named by the user is still found.
 TEST(LinuxPorts, are_named_by_family_and_only_real_ports_other_than_the_console_are_listed) {
   FakeSystem system;
-  unsetenv("PENTREL_DOSDEVICES");
-  struct Row {
-    const char* tty;
-    const char* type;  // the UART type in sysfs; "" when the driver is no UART driver
-    const char* name;  // the COM name, or the path
-    bool listed;
-  } rows[] = {
+  // The tty, its UART type in sysfs ("" for a driver that is no UART driver), its COM name (or
+  // path) and whether it is listed.
+  struct { const char* tty; const char* type; const char* name; bool listed; } rows[] = {
       {"ttyS0", "4", "COM1", true},         {"ttyS1", "0", "", false},
       {"ttyS2", "4", "COM3", false},        {"ttyS3", "4", "COM4", false},
       {"ttyUSB0", "", "COM33", true},       {"ttyACM1", "", "COM66", true},
@@ -91,14 +85,14 @@ TEST(LinuxPorts, are_named_by_family_and_only_real_ports_other_than_the_console_
       {"ttyO1", "", "COM290", true},        {"ttyS32", "4", "COM1032", true},
       {"ttyUSB40", "", "COM2040", true},    {"ttyPS999", "", "COM12999", true},
       {"ttyFOO3", "", "/dev/ttyFOO3", true}, {"ttyUSB1000", "", "/dev/ttyUSB1000", true}};
-  for (const Row& row : rows) system.Tty(row.tty, row.tty, row.type);
+  for (const auto& row : rows) system.Tty(row.tty, row.tty, row.type);
   system.Write("/sys/class/tty/ttyS2/console", "Y");
   system.Write("/sys/class/tty/console/active", "tty0 ttyS3");
   system.Tty("tty1", "");  // a virtual console
   system.Tty("ptmx", "");
 
   std::vector<std::string> listed;
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     if (row.listed) listed.push_back(row.name);
     if (row.name[0] != '\0') {
       EXPECT_EQ(Target(row.name), "/dev/" + std::string(row.tty));
@@ -114,19 +108,18 @@ TEST(LinuxPorts, are_named_by_family_and_only_real_ports_other_than_the_console_
 // core is described by its controller's driver.
 TEST(LinuxPorts, are_described_by_their_driver_and_usb_device) {
   FakeSystem system;
-  std::string usb = "/sys/devices/pci0/usb1/1-1", uart = "/sys/devices/pnp0/00:00";
+  std::string usb = "/sys/devices/pci0/usb1/1-1", uart = "/sys/devices/pnp0/00:00/";
   for (auto [attribute, value] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"},
                                   {"manufacturer", "FTDI"}, {"serial", "A50285BI"}}) {
     system.Write(usb + "/" + attribute, value);
   }
   system.Tty("ttyUSB0", "pci0/usb1/1-1/1-1:1.0/ttyUSB0");
-  system.Link(usb + "/1-1:1.0/ttyUSB0/driver", system.root + "/sys/bus/usb-serial/drivers/ftdi_sio");
-  system.Tty("ttyS0", "pnp0/00:00/00:00:0/00:00:0.0", "4");
-  for (auto [device, driver] : {std::pair{"/00:00:0/00:00:0.0", "port"}, {"/00:00:0", "ctrl"}}) {
-    system.Link(uart + device + "/driver", system.root + "/sys/bus/serial-base/drivers/" + driver);
-    system.Link(uart + device + "/subsystem", system.root + "/sys/bus/serial-base");
-  }
-  system.Link(uart + "/driver", system.root + "/sys/bus/pnp/drivers/serial");
+  std::string drivers = system.root + "/sys/bus/";
+  system.Link(usb + "/1-1:1.0/ttyUSB0/driver", drivers + "usb-serial/drivers/ftdi_sio");
+  system.Tty("ttyS0", "pnp0/00:00/00:00:0.0", "4");
+  system.Link(uart + "00:00:0.0/driver", drivers + "serial-base/drivers/port");
+  system.Link(uart + "00:00:0.0/subsystem", drivers + "serial-base");
+  system.Link(uart + "driver", drivers + "pnp/drivers/serial");
 
   for (auto [device, expected] :
        {std::pair{u"/dev/ttyUSB0", u"USB 0403:6001 FTDI A50285BI, driver ftdi_sio"},
@@ -160,29 +153,25 @@ TEST_F(OwnTerminal, is_not_listed_but_opens_when_named) {
 TEST(LinuxPorts, open_in_another_program_are_in_use_and_name_it) {
   PtyPair line;
   long self = getpid(), parent = getppid();
-  struct Case {
-    long pid, parentPid;
-    std::string program;
-    bool inUse;
-  } cases[] = {{812, 1, "ModemManager", true}, {self, parent, "tests", false},
-               {900, self, "tests", false},    {901, parent, "pentrel-cli", false},
-               {902, 901, "pentrel-cli", true}};
-  for (const Case& c : cases) {
+  struct { long pid, parentPid; std::string program; bool inUse; } cases[] = {
+      {812, 1, "ModemManager", true}, {self, parent, "tests", false}, {900, self, "tests", false},
+      {901, parent, "pentrel-cli", false}, {903, parent, "cat", true}};
+  for (const auto& c : cases) {
     FakeSystem system;
-    system.Process(parent, 1, c.pid == 901 ? "pentrel-cli" : "bash", {});
-    if (c.pid == 901) system.Process(self, parent, "pentrel-cli", {});
-    system.Process(c.pid, c.parentPid, c.program, {u"/dev/null", ToU16(line.slavePath)});
+    system.Process(parent, 1, c.pid == 901 ? "pentrel-cli" : "bash", "");
+    if (c.pid == 901) system.Process(self, parent, "pentrel-cli", "");
+    system.Process(c.pid, c.parentPid, c.program, line.slavePath);
     HANDLE port = OpenDevice(ToU16(line.slavePath));
-    PortHolder holder{};
-    EXPECT_EQ(port == INVALID_HANDLE_VALUE, c.inUse) << c.pid;
-    EXPECT_EQ(LastPortHolder(&holder), c.inUse) << c.pid;
-    if (c.inUse) {
-      EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-      EXPECT_EQ(std::u16string(holder.device), ToU16(line.slavePath));
-      EXPECT_EQ(std::u16string(holder.program), ToU16(c.program));
-      EXPECT_EQ(holder.pid, static_cast<unsigned long>(c.pid));
-    }
+    DWORD error = GetLastError();
     CloseHandle(port);
+    PortHolder holder{};
+    std::u16string named = LastPortHolder(&holder) ? std::u16string(holder.device) + u" " +
+                                                         holder.program + u" " +
+                                                         ToU16(std::to_string(holder.pid))
+                                                   : u"";
+    std::string expected = line.slavePath + " " + c.program + " " + std::to_string(c.pid);
+    EXPECT_EQ(named, c.inUse ? ToU16(expected) : u"") << c.pid;
+    EXPECT_EQ(port == INVALID_HANDLE_VALUE && error == ERROR_ACCESS_DENIED, c.inUse) << c.pid;
   }
 }
 

@@ -51,10 +51,9 @@ bool BuiltInPath(const char* name, char* path, size_t capacity) {
   char* end = nullptr;
   long number = strtol(name + 3, &end, 10);
   char tty[kTtyNameBytes];
-  if (*end != '\0' || number > INT_MAX || !TtyOfComNumber(static_cast<int>(number), tty, sizeof tty)) {
-    return false;
-  }
-  return IsSerialTty(tty) && snprintf(path, capacity, "/dev/%s", tty) < static_cast<int>(capacity);
+  if (*end != '\0' || number > INT_MAX) return false;
+  return TtyOfComNumber(static_cast<int>(number), tty, sizeof tty) && IsSerialTty(tty) &&
+         snprintf(path, capacity, "/dev/%s", tty) < static_cast<int>(capacity);
 }
 
 // Names in the folder are matched exactly first and then regardless of ASCII case, as Windows

@@ -36,7 +36,8 @@ void LinkName(const char* folder, const char* link, char* name) {
   ssize_t length = readlink(path, target, sizeof target - 1);
   target[length > 0 ? length : 0] = '\0';
   const char* last = strrchr(target, '/');
-  if (snprintf(name, kAttributeBytes, "%s", last != nullptr ? last + 1 : target) < 0) name[0] = '\0';
+  const char* text = last != nullptr ? last + 1 : target;
+  if (snprintf(name, kAttributeBytes, "%s", text) < 0) name[0] = '\0';
 }
 
 // The device folder of each level above the tty's device in turn, up to /sys: folder is cut
