@@ -40,7 +40,7 @@ bool HasOpen(long pid, const struct stat& device) {
   DIR* descriptors = opendir(folder);
   if (descriptors == nullptr) return false;  // another user's process, or one that has ended
   bool found = false;
-  while (dirent* entry = found ? nullptr : readdir(descriptors)) {
+  for (dirent* entry; !found && (entry = readdir(descriptors)) != nullptr;) {
     char link[PATH_MAX + 256], target[2];
     snprintf(link, sizeof link, "%s/%s", folder, entry->d_name);
     struct stat status;
@@ -98,13 +98,11 @@ bool IsOpenElsewhere(int fd, const char* path) {
   DIR* processes = opendir(folder);
   if (processes == nullptr) return false;
   long self = getpid(), head = FamilyHead(self);
-  while (dirent* entry = lastHolder.known ? nullptr : readdir(processes)) {
+  for (dirent* entry; !lastHolder.known && (entry = readdir(processes)) != nullptr;) {
     char* end = nullptr;
     long pid = strtol(entry->d_name, &end, 10);
     if (*end != '\0' || pid <= 0 || pid == self) continue;
-    if (HasOpen(pid, device) && !IsOfFamily(pid, head)) {
-      NoteHolder(pid, path);
-    }
+    if (HasOpen(pid, device) && !IsOfFamily(pid, head)) NoteHolder(pid, path);
   }
   closedir(processes);
   return lastHolder.known;
