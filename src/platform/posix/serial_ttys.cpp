@@ -148,8 +148,9 @@ int ListSerialTtys(char (*ttys)[kTtyNameBytes], int capacity) {
   int count = 0;
   while (dirent* entry = readdir(directory)) {
     if (count == capacity) break;
-    if (strlen(entry->d_name) >= kTtyNameBytes || !IsSerialTty(entry->d_name)) continue;
-    snprintf(ttys[count++], kTtyNameBytes, "%s", entry->d_name);
+    size_t length = strlen(entry->d_name);
+    if (length >= kTtyNameBytes || !IsSerialTty(entry->d_name)) continue;
+    memcpy(ttys[count++], entry->d_name, length + 1);
   }
   closedir(directory);
   qsort(ttys, count, kTtyNameBytes, ByComNumber);
