@@ -56,8 +56,8 @@ void RenderEvent(Lane& lane, Json& event) {
   if (request->json) {
     if (!event.contains("port")) event["port"] = lane.port;
     PrintJson(event);
-  } else if (kind == "log") {
-    PrintAboveBars(lane.prefix + event.value("text", ""));
+  } else if (kind == "log" || kind == "in_use") {
+    PrintAboveBars(lane.prefix + event.value("text", ""), kind == "in_use");
   } else if (kind == "progress") {
     ShowPortProgress(lane.index, event.value("text", ""));
   }
@@ -70,7 +70,7 @@ void RenderHeldBack(Lane& lane) {
 
 bool HeldBack(const Lane& lane, const std::string& kind) {
   if (!request->repeat || lane.foundDevice) return false;
-  return kind == "log" || (request->json && kind == "progress");
+  return kind == "log" || kind == "in_use" || (request->json && kind == "progress");
 }
 
 void TakeLine(Lane& lane, const std::string& line) {
