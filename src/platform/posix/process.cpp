@@ -1,4 +1,5 @@
-// Child processes on POSIX: posix_spawn with a pipe for stdout; signals are passed on with kill.
+// Child processes on POSIX: posix_spawn with a pipe for stdout; signals are passed on with kill,
+// and a child has the kernel end it when its parent ends.
 #include "../process.h"
 
 #include <fcntl.h>
