@@ -1,6 +1,8 @@
 // Parsing and help text of melor-sim's command line.
 #include "options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -82,6 +84,11 @@ std::string ParseFault(std::string_view text, SimOptions& options) {
   return "";
 }
 
+// The option's name in a CLI11 message such as "--link: 1 required TEXT missing".
+std::string OptionNamed(std::string_view message) {
+  return std::string(message.substr(0, message.find(':')));
+}
+
 using Setter = std::function<std::string(std::string_view, SimOptions&)>;
 
 Setter UnsignedInto(unsigned long SimOptions::*field, unsigned long min, unsigned long max,
@@ -144,22 +151,31 @@ ParseResult ParseOptions(int argc, char** argv, SimOptions& options) {
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") return {ParseOutcome::Help, ""};
-    std::string_view name = arg;
-    std::optional<std::string_view> value;
-    if (auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-    }
-    auto setter = Setters().find(name);
-    if (setter == Setters().end())
-      return {ParseOutcome::Error, "unknown option '" + std::string(arg) + "'"};
-    if (!value) {
-      if (i + 1 >= argc) return {ParseOutcome::Error, std::string(name) + " needs a value"};
-      value = argv[++i];
-    }
-    if (std::string error = setter->second(*value, options); !error.empty())
-      return {ParseOutcome::Error, error + " (got '" + std::string(*value) + "')"};
   }
+  CLI::App app{"", "melor-sim"};
+  app.set_help_flag();
+  app.allow_extras();
+  // Each option takes one value an occurrence; a repeated option is set again, in order.
+  for (const auto& [name, setter] : Setters()) {
+    app.add_option_function<std::vector<std::string>>(
+           name,
+           [&options, setter = setter](const std::vector<std::string>& values) {
+             for (const std::string& value : values) {
+               if (std::string error = setter(value, options); !error.empty())
+                 throw CLI::ValidationError(error + " (got '" + value + "')");
+             }
+           })
+        ->allow_extra_args(false);
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ArgumentMismatch& error) {
+    return {ParseOutcome::Error, OptionNamed(error.what()) + " needs a value"};
+  } catch (const CLI::ParseError& error) {
+    return {ParseOutcome::Error, error.what()};
+  }
+  if (!app.remaining().empty())
+    return {ParseOutcome::Error, "unknown option '" + app.remaining().front() + "'"};
   return {ParseOutcome::Run, ""};
 }
 
