@@ -18,8 +18,8 @@ kernel=$(ls /boot/vmlinuz-* | sort -V | tail -n 1)
 modules=/lib/modules/${kernel#/boot/vmlinuz-}
 initramfs=$build/driver-rig.cpio.gz
 work=$(mktemp -d /tmp/pentrel-rig.XXXXXX)
-qemu_pid="" sims=()
-trap 'kill $qemu_pid ${sims[*]} 2>/dev/null; wait; rm -rf "$work"' EXIT
+qemu_pid="" follower="" sims=()
+trap 'kill $qemu_pid $follower ${sims[*]} 2>/dev/null; wait; rm -rf "$work"' EXIT
 
 # The modules that xhci-pci and ftdi_sio need, each after those it depends on (modules.dep order).
 module_chain() {
@@ -69,7 +69,8 @@ plug() {
   shift
   [ -z "${sims[k]:-}" ] || unplug "$k"
   # shellcheck disable=SC2086
-  "$build/bin/melor-sim" --dump "$work/dump$k" --timeout 600 ${RIG_SIM_ARGS:-} "$@" > "$work/sim$k.out" &
+  "$build/bin/melor-sim" --dump "$work/dump$k" --timeout 600 --control "$work/control-u$k" \
+    --trace "$work/trace$k" ${RIG_SIM_ARGS:-} "$@" > "$work/sim$k.out" &
   sims[k]=$!
   while [ -z "$pty" ]; do sleep 0.05; pty=$(head -n 1 "$work/sim$k.out"); done
   qmp chardev-add "{\"id\":\"s$k\",\"backend\":{\"type\":\"serial\",\"data\":{\"device\":\"$pty\"}}}"
@@ -91,6 +92,20 @@ unplug() {
   fi
 }
 
+# released K LINE: from adapter K's first command to its close, LINE was never asserted.
+released() {
+  sed -n '/^rx /,/cmd=close/p' "$work/trace$1" | grep -q "^lines.* $2=1" &&
+    broken+=" ($2 was asserted during adapter $1's run)"
+  grep -q "cmd=close" "$work/trace$1" || broken+=" (adapter $1's run did not close)"
+}
+
+# boards K N: adapter K's boards 1 to N, taken out through its control input, hold the image.
+boards() {
+  for n in $(seq "$2"); do
+    cmp -s "$work/dump$1.$n" "$work/expected.bin" || broken+=" (board $n of adapter $1 does not hold the image)"
+  done
+}
+
 srec_cat examples/firmware.hex -intel -offset -0x1D000000 -fill 0xFF 0 0x80000 \
   -o "$work/expected.bin" -binary
 for input in "$build/bin/pentrel-cli" tests/driver/*.sh examples/firmware.hex; do
@@ -102,8 +117,12 @@ timeout 200 qemu-system-x86_64 -accel tcg -m 256 -nodefaults -no-user-config -di
   -no-reboot -kernel "$kernel" -initrd "$initramfs" \
   -append "console=ttyS0 quiet panic=-1 cases=${list// /,}" \
   -serial "file:$work/console.log" -serial "file:$work/guest.out" -device qemu-xhci,id=xhci \
-  -qmp "unix:$work/qmp,server=on,wait=off" ${RIG_QEMU_ARGS:-} &
+  -qmp "unix:$work/qmp,server=on,wait=off" -qmp "unix:$work/qmp-lines,server=on,wait=off" \
+  -trace usb_serial_handle_control -D "$work/qemu.trace" ${RIG_QEMU_ARGS:-} &
 qemu_pid=$!
+# Every DTR/RTS change the guest's driver makes reaches the melor-sim behind its adapter.
+python3 tests/driver/follow_modem_lines.py "$work/qemu.trace" "$work/qmp-lines" "$work/control-%s" &
+follower=$!
 until [ -S "$work/qmp" ]; do sleep 0.05; done
 coproc QMP { socat - "UNIX-CONNECT:$work/qmp"; }
 qmp qmp_capabilities
@@ -114,6 +133,9 @@ while IFS= read -r line; do
   case $tag in
     @plug) plug "$k" $rest ;;
     @unplug) unplug "$k" "$rest" ;;
+    @control) echo "$rest" > "$work/control-u$k" ;;
+    @released) released "$k" "$rest" ;;
+    @boards) boards "$k" "$rest" ;;
     @case) broken="" started=$SECONDS ;;
     @pass | @fail)
       reported+="$k "
