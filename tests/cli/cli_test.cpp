@@ -131,7 +131,8 @@ TEST_F(CliTest, json_lines_parse_and_the_result_carries_the_last_status_device_a
                           {"image", {{"bytes", 1016}, {"sha256", Sha256Sum(image)}}}}));
 }
 
-// A pseudo-terminal has no modem lines: each run, a child's too, ends before anything is sent.
+// A pseudo-terminal has no modem lines: each run, a child's and a station's too, ends before
+// anything is sent.
 TEST_F(CliTest, reset_on_a_port_without_modem_lines_ends_with_one_line_and_status_1) {
   SimDevice& first = StartSim("COM1");
   SimDevice& second = StartSim("COM2");
@@ -142,6 +143,9 @@ TEST_F(CliTest, reset_on_a_port_without_modem_lines_ends_with_one_line_and_statu
   CliResult both = Cli({hex, "COM1", "COM2", "--reset", "dtr"});
   EXPECT_EQ(both.exitStatus, 1);
   EXPECT_EQ(both.out[1], "[COM2] Last Status: Unable to reset MELOR: the port cannot drive DTR.");
+  CliResult station = Cli({hex, "COM1", "--repeat", "--reset", "dtr"});  // ends, not waits
+  EXPECT_EQ(station.exitStatus, 1);
+  EXPECT_EQ(station.out.back(), "Last Status: Unable to reset MELOR: the port cannot drive DTR.");
   EXPECT_TRUE(TraceOf(first).empty());
   EXPECT_TRUE(TraceOf(second).empty());
 }
