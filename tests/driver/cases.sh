@@ -61,13 +61,8 @@ case_program_verify_read() {
 
 # wait_lines FILE LINE N: until /tmp/FILE holds LINE N times, for up to 60 s.
 wait_lines() {
-  for _ in $(seq 300); do
-    [ "$(grep -cx -- "$2" "/tmp/$1")" -ge "$3" ] && return 0
-    sleep 0.2
-  done
-  echo "  /tmp/$1 never held \"$2\" $3 times:"
-  sed 's/^/  | /' "/tmp/$1"
-  return 1
+  for _ in $(seq 300); do [ "$(grep -cx -- "$2" "/tmp/$1")" -ge "$3" ] && return 0; sleep 0.2; done
+  echo "  /tmp/$1 never held \"$2\" $3 times:" && sed 's/^/  | /' "/tmp/$1" && return 1
 }
 prompt="<<< Press the MELOR reset button now >>>"
 held_dtr="--needs-reset dtr --reset-wiring held"
