@@ -79,6 +79,7 @@ plug() {
 
 unplug() {
   local k=$1
+  [ -n "${sims[k]:-}" ] || return 0
   qmp device_del "{\"id\":\"u$k\"}"
   for _ in $(seq 50); do  # the chardev stays busy until the guest has let the device go
     qmp chardev-remove "{\"id\":\"s$k\"}" 2>/dev/null && break
