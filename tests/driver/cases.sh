@@ -65,8 +65,9 @@ case_two_adapters() {
 }
 
 case_ports_lists_the_adapter_and_no_uartless_node() {
-  run ports 0 ports && expect ports "COM33	/dev/ttyUSB0	USB 0403:6001 QEMU QEMU USB SERIAL RIG0" &&
-    ! grep ttyS /tmp/ports || no "ttyS ports offered (above)"
+  run ports 0 ports && expect ports "COM33	/dev/ttyUSB0	USB 0403:6001 QEMU QEMU USB SERIAL RIG0.*" ||
+    return 1
+  ! grep ttyS /tmp/ports || no "ttyS ports offered (above)"
 }
 
 # The guest's ttyS0 is the kernel console and ttyS1 this script's terminal.
@@ -125,7 +126,7 @@ case_held_port_is_refused_then_free() {
 case_station_waits_quietly_across_replug() {
   local byid=/dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_RIG0-if00-port0 station status
   mkdir -p /dev/serial/by-id && ln -sf ../../ttyUSB0 $byid
-  plug 0 --fault hang-up@query:2 && start station "$hex" $byid --repeat --fast || return 1
+  unplug 0 && plug 0 --fault hang-up@query:2 && start station "$hex" $byid --repeat --fast || return 1
   station=$!
   until_true grep -q "^Station: 1 programmed" /tmp/station && unplug 0 image && sleep 3 &&
     plug 0 --fault hang-up@query:2 && until_true grep -q "^Station: 2 programmed" /tmp/station
