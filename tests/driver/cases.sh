@@ -1,7 +1,8 @@
 #!/bin/sh
 # The real-driver rig's guest side: as the initramfs's /init it loads the USB serial drivers and
 # runs the cases named in $cases on ttyS1 (whose output the host reads); each case_* returns
-# non-zero on failure after printing why. "plug K" and "unplug K [image]" ask the host for them.
+# non-zero on failure after printing why. "plug K [MELOR-SIM OPTION...]", after "unplug K", puts a
+# blank board behind ttyUSB<K>; "unplug K image" has the host check that the board holds the image.
 hex=/rig/firmware.hex
 ok="Last Status: MELOR successfully programmed."
 
