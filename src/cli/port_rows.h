@@ -1,6 +1,7 @@
 // The console shared by the runs on several ports: every line goes out whole under one lock, and
-// on a terminal each port that shows progress has its bar row below the lines, redrawn in place.
-// Without a terminal each progress text is one line on stderr.
+// on a terminal that takes escape sequences each port that shows progress has its bar row below
+// the lines, redrawn in place. Without one (no terminal, or TERM=dumb) each progress text is one
+// line on stderr.
 #pragma once
 
 #include <string>

@@ -105,8 +105,8 @@ TEST_F(CliTest, json_lines_parse_and_the_result_carries_the_last_status_device_a
   Bytes image = PseudoRandomBytes(1012, 3);
   ProgrammedDevice(image);
   image[10] ^= 0x01;
-  // A name that is not ASCII must still give valid UTF-8 JSON.
-  std::string changed = WriteFile("gepr\xC3\xBC" "ft.hex", HexFileFor(image));
+  // A Latin-1 name, not UTF-8: the file it names is opened, and the JSON stays valid UTF-8.
+  std::string changed = WriteFile("gepr\xFC" "ft.hex", HexFileFor(image));
 
   CliResult verify = Cli({"--json", "verify", changed, "COM3"});
 
@@ -129,6 +129,27 @@ TEST_F(CliTest, json_lines_parse_and_the_result_carries_the_last_status_device_a
                           {"ok", false}, {"status", "Last Status: Verify error."}, {"exit", 1},
                           {"device", {{"version", "1.2"}, {"id", 15}, {"flash_size", 524288}}},
                           {"image", {{"bytes", 1016}, {"sha256", Sha256Sum(image)}}}}));
+}
+
+TEST_F(CliTest, long_lines_come_whole_in_text_and_from_thirty_json_processes_on_one_pipe) {
+  // A stable by-id name, longer than the desktop window's rows; thirty processes log it at once.
+  std::string port = folder_ + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+  std::string whole = "Unable to open " + port + " (2)";
+  EXPECT_EQ(Cli({"info", port}).out, (Lines{whole, "Unable to open COM port " + port,
+                                             "MELOR not detected",
+                                             "Last Status: Unable to open COM port."}));
+  for (int round = 0; round < 5; round++) {
+    FILE* shared = popen(("for i in $(seq 30); do '" PENTREL_CLI_PATH "' info '" + port +
+                          "' --json & done; wait").c_str(), "r");
+    int wholeLines = 0;
+    for (char line[4096]; fgets(line, sizeof line, shared) != nullptr;) {
+      Json event = Json::parse(line, nullptr, false);
+      EXPECT_TRUE(event.is_object()) << line;
+      wholeLines += event.is_object() && event.value("text", "") == whole ? 1 : 0;
+    }
+    pclose(shared);
+    EXPECT_EQ(wholeLines, 30);
+  }
 }
 
 TEST_F(CliTest, every_usage_error_ends_with_status_2_and_a_one_line_reason) {
