@@ -118,18 +118,22 @@ Setter UnsignedInto(unsigned long SimOptions::*field, unsigned long min, unsigne
   };
 }
 
+Setter SecondsInto(double SimOptions::*field, std::string what) {
+  return [=](std::string_view text, SimOptions& options) -> std::string {
+    auto seconds = ParseSeconds(text);
+    if (!seconds) return what;
+    options.*field = *seconds;
+    return "";
+  };
+}
+
 const std::map<std::string, Setter, std::less<>>& Setters() {
   static const std::map<std::string, Setter, std::less<>> setters = {
       {"--link", [](std::string_view t, SimOptions& o) { o.linkPath = t; return std::string(); }},
       {"--dump", [](std::string_view t, SimOptions& o) { o.dumpPath = t; return std::string(); }},
       {"--trace", [](std::string_view t, SimOptions& o) { o.tracePath = t; return std::string(); }},
-      {"--timeout",
-       [](std::string_view t, SimOptions& o) -> std::string {
-         auto seconds = ParseSeconds(t);
-         if (!seconds) return "--timeout wants a number of seconds above 0, e.g. 30 or 2.5";
-         o.timeoutSeconds = *seconds;
-         return "";
-       }},
+      {"--timeout", SecondsInto(&SimOptions::timeoutSeconds,
+                                "--timeout wants a number of seconds above 0, e.g. 30 or 2.5")},
       {"--flash-size",
        [](std::string_view t, SimOptions& o) -> std::string {
          auto size = ParseUnsigned(t, kMaxFlashSize);
@@ -160,13 +164,8 @@ const std::map<std::string, Setter, std::less<>>& Setters() {
       {"--fault", ParseFault},
       {"--needs-reset", ParseResetLine},
       {"--reset-wiring", ParseWiring},
-      {"--bootloader-window",
-       [](std::string_view t, SimOptions& o) -> std::string {
-         auto seconds = ParseSeconds(t);
-         if (!seconds) return "--bootloader-window wants a number of seconds above 0";
-         o.bootloaderWindowSeconds = *seconds;
-         return "";
-       }},
+      {"--bootloader-window", SecondsInto(&SimOptions::bootloaderWindowSeconds,
+                                          "--bootloader-window wants a number of seconds above 0")},
       {"--miss-resets", UnsignedInto(&SimOptions::missResets, 0, 1000000,
                                      "--miss-resets wants a count of resets, 0 or more")},
       {"--control", [](std::string_view t, SimOptions& o) { o.controlPath = t; return std::string(); }},
