@@ -58,10 +58,10 @@ void EraseBars() {
   barRows = 0;
 }
 
-void PrintAboveBars(const std::string& line) {
+void PrintAboveBars(const std::string& line, bool toError) {
   bool bars = ErrorTakesEscapes();
   if (bars) EraseBars();
-  PrintLine(false, line);
+  PrintLine(toError, line);
   if (bars) DrawBars();
 }
 

@@ -14,8 +14,8 @@ void InitPortRows(const std::vector<std::string>& prefixes);
 void LockConsole();
 void UnlockConsole();
 
-// A line on stdout, above the bars.
-void PrintAboveBars(const std::string& line);
+// A line on stdout (or stderr), above the bars.
+void PrintAboveBars(const std::string& line, bool toError = false);
 
 // The port's progress text (UTF-8); an empty text takes its bar away.
 void ShowPortProgress(size_t port, const std::string& text);

@@ -1,7 +1,9 @@
 // pentrel-cli's commands end to end: verify, read, ports, JSON lines, usage (what info logs:
 // tests/bootloader/command_threads_test.cpp; records: several_ports_test.cpp).
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -98,6 +100,34 @@ TEST_F(CliTest, ports_lists_each_usable_port_with_its_device) {
   EXPECT_EQ(two.exitStatus, 0);
   std::sort(two.out.begin(), two.out.end());
   EXPECT_EQ(two.out, (Lines{"COM5\t" + first.ptyPath + "\t", "COM7\t" + second.ptyPath + "\t"}));
+}
+
+// A port another program has open is refused by name, naming that program on stderr, and left
+// out by "probe all"; once the program ends, the port is found.
+TEST_F(CliTest, a_port_open_in_another_program_is_named_and_passed_over_until_it_ends) {
+  SimDevice& device = StartSim("COM5");
+  int opened[2];
+  ASSERT_EQ(pipe(opened), 0);
+  pid_t holder = fork();
+  if (holder == 0) {
+    open(device.ptyPath.c_str(), O_RDONLY | O_NOCTTY);
+    close(opened[1]);
+    pause();
+  }
+  close(opened[1]);
+  char none;
+  read(opened[0], &none, 1);  // ends when the child has opened the port
+  close(opened[0]);
+  CliResult named = Cli({"info", "COM5"}), probed = Cli({"info"});
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+
+  EXPECT_EQ(named.out.front(), "Unable to open COM5 (5)");
+  EXPECT_EQ(named.err, Lines{"COM5 (" + device.ptyPath + ") is open in cli_tests (pid " +
+                             std::to_string(holder) + ")"});
+  EXPECT_EQ(probed.out.front(), "No available COM ports detected");
+  EXPECT_EQ(probed.err, Lines{});
+  EXPECT_EQ(Cli({"info", "COM5"}).exitStatus, 0);
 }
 
 TEST_F(CliTest, json_lines_parse_and_the_result_carries_the_last_status_device_and_image) {
