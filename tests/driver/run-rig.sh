@@ -20,7 +20,7 @@ modules=/lib/modules/${kernel#/boot/vmlinuz-}
 initramfs=$build/driver-rig.cpio.gz
 work=$(mktemp -d /tmp/pentrel-rig.XXXXXX)
 qemu_pid="" follower="" sims=()
-trap 'kill $qemu_pid $follower ${sims[*]} 2>/dev/null; wait; rm -rf "$work"' EXIT
+trap 'kill $qemu_pid $follower ${sims[*]} 2>/dev/null || true; wait; rm -rf "$work"' EXIT
 
 # The modules xhci-pci and ftdi_sio need, each after those it depends on (modules.dep order).
 module_chain() {
