@@ -16,6 +16,10 @@ struct Request {
   bool fast = false;
   bool repeat = false;
   std::string record;              // --record FILE; empty when not given
+  std::string reset;               // --reset LINE: "dtr" or "rts"; empty when not given
+  unsigned resetMs = 100;          // --reset-ms: how long the line is asserted
+  bool presenceCheck = false;      // a station's look for a board: give up where --reset would
+                                   // reset the device again
   // Set only by a parent on the command lines of its children (see ChildArguments).
   unsigned parent = 0;             // --parent PID: the process whose end ends this one
   std::string imageDigest;         // --image-sha256 HEX: the only image this run may use
@@ -32,9 +36,12 @@ ParseOutcome ParseCommandLine(std::vector<std::string> arguments, Request& reque
 // The command's name as the command line spells it.
 const char* CommandName(Command command);
 
-// The arguments that run the request again as one of several children of the process parent:
-// one port, results as JSON, the child's own record line, and the image digest when not empty.
+// The arguments that run the request again as one of several children of this process: one
+// port, results as JSON, the child's own record line, and the image digest when not empty.
 std::vector<std::string> ChildArguments(const Request& request, const std::string& port,
-                                        unsigned parent, const std::string& imageDigest);
+                                        const std::string& imageDigest);
+
+// The arguments of a station's look, with --reset, for whether a board answers on the port.
+std::vector<std::string> PresenceCheckArguments(const Request& request, const std::string& port);
 
 extern const char kHelpText[];
