@@ -10,8 +10,14 @@
 // forgets the previous run's image and device.
 void StartRun();
 
-// Loads the HEX file named by HexFileName into the firmware image.
+// Loads the file named by HexFileName into the firmware image, with LoadHexFile unless another
+// loader was chosen.
 bool LoadFirmwareImage();
+
+// The loader that LoadFirmwareImage calls from now on, with LoadHexFile's contract: 0 when the
+// image loaded, -1 having logged why and set the Last Status. pentrel.exe keeps LoadHexFile; the
+// console front end chooses its raw binary loader for .bin files.
+void UseImageLoader(int (*loader)());
 
 // Bytes of the image that the run writes; 0 until an image has loaded.
 uint32_t LoadedImageLength();

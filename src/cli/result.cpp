@@ -8,10 +8,10 @@
 #include "bootloader/run_steps.h"
 #include "cli/console_text.h"
 #include "cli/flash_file.h"
-#include "cli/sha256.h"
 #include "image/firmware_image.h"
 #include "log/message_log.h"
 #include "platform/output_files.h"
+#include "platform/sha256.h"
 
 namespace {
 
@@ -23,21 +23,24 @@ Json DeviceObject() {
               {"flash_size", reply.flashSize}};
 }
 
-Json ImageObject(Command command) {
-  if (command == Command::Read) {
-    if (FlashFileBytes() == 0) return nullptr;
-    return Json{{"bytes", FlashFileBytes()}, {"sha256", FlashFileDigest()}};
-  }
-  uint32_t length = LoadedImageLength();
-  if (length == 0) return nullptr;
-  // The bytes the run writes: the image, rounded up past its data with the erased value, which
-  // may reach beyond the image buffer's end.
-  Sha256 digest;
+// The digest of the bytes the run writes: the image, rounded up past its data with the erased
+// value, which may reach beyond the image buffer's end.
+std::string ImageDigest(uint32_t length) {
+  Sha256Context* digest = StartSha256();
   uint32_t stored = length < kImageSize ? length : kImageSize;
-  digest.Add(FirmwareImage.bytes, stored);
+  AddToSha256(digest, FirmwareImage.bytes, stored);
   const uint8_t erased[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-  digest.Add(erased, length - stored);
-  return Json{{"bytes", length}, {"sha256", digest.HexDigest()}};
+  AddToSha256(digest, erased, length - stored);
+  return FinishSha256Hex(digest);
+}
+
+Json ImageObject(const Request& request) {
+  uint32_t length = request.command == Command::Read ? FlashFileBytes() : LoadedImageLength();
+  if (length == 0) return nullptr;
+  if (!WantsDigest(request)) return Json{{"bytes", length}};
+  return Json{{"bytes", length},
+              {"sha256", request.command == Command::Read ? FlashFileDigest()
+                                                          : ImageDigest(length)}};
 }
 
 Json PortOf(const Request& request) {
@@ -54,6 +57,8 @@ std::string UtcNow() {
 
 }  // namespace
 
+bool WantsDigest(const Request& request) { return request.json || !request.record.empty(); }
+
 Json ResultObject(const Request& request, int exitStatus, double seconds) {
   return Json{{"event", "result"},
               {"command", CommandName(request.command)},
@@ -63,11 +68,15 @@ Json ResultObject(const Request& request, int exitStatus, double seconds) {
               {"exit", exitStatus},
               {"seconds", std::round(seconds * 1000) / 1000},
               {"device", DeviceObject()},
-              {"image", ImageObject(request.command)}};
+              {"image", ImageObject(request)}};
 }
 
-// Appends the result with "time" (UTC, ISO 8601) and "host" as one line to the file at path;
-// false, with the reason on stderr, when it could not be written.
+bool RecordFileUsable(const std::string& path) {
+  if (path.empty() || CanAppendTo(Utf16Of(path).c_str())) return true;
+  PrintLine(true, "pentrel-cli: cannot open the record file " + path);
+  return false;
+}
+
 bool AppendRecord(const std::string& path, Json result) {
   char host[256];
   HostName(host, sizeof host);
