@@ -2,11 +2,11 @@
 // FlushFileBuffers and MoveFileExW with MOVEFILE_WRITE_THROUGH, and FILE_APPEND_DATA for records.
 #include "../output_files.h"
 
+// <bcrypt.h> needs <windows.h> before it.
+#include "../text.h"
 #include <bcrypt.h>
 #include <fcntl.h>
 #include <io.h>
-
-#include "../text.h"
 
 namespace {
 

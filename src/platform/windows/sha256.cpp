@@ -1,6 +1,8 @@
 // SHA-256 on Windows through CNG's hash objects (bcrypt.dll).
 #include "../sha256.h"
 
+// <bcrypt.h> needs <windows.h> before it.
+#include "../win32.h"
 #include <bcrypt.h>
 
 struct Sha256Context {
