@@ -2,6 +2,8 @@
 // tests/bootloader/command_threads_test.cpp; records: several_ports_test.cpp).
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -162,22 +164,32 @@ TEST_F(CliTest, a_record_file_that_cannot_be_opened_stops_the_command_before_any
 
 // The default ends a read once the line is quiet after a byte; --plain-reads waits out each read's
 // 100 ms. A reply dribbled a byte every 25 ms thus takes a read a byte by default, and about one
-// for every four bytes with --plain-reads.
+// for every four bytes with --plain-reads. Each run counts its reads in a child of the test, a
+// process of its own as pentrel-cli's run is.
 TEST_F(CliTest, reads_end_on_a_quiet_line_by_default_and_last_their_period_with_plain_reads) {
   const Lines cases[] = {{"info", "COM3"}, {"info", "COM4", "--fast"}, {"info", "COM5", "--plain-reads"}};
   int reads[3];
   for (int i = 0; i < 3; i++) {
     StartSim(cases[i][1], {"--fault", "dribble@query:1", "--gap-ms", "25"});
-    Request request;
-    std::string reason;
-    ASSERT_EQ(ParseCommandLine(cases[i], request, reason), ParseOutcome::Run);
-    ResetSettings();
-    ScriptReads({}, false);
-    EXPECT_EQ(RunHere(request), 0) << cases[i][1];
-    reads[i] = ReadsMade();
+    int counted[2];
+    ASSERT_EQ(pipe(counted), 0);
+    if (fork() == 0) {
+      Request request;
+      std::string reason;
+      ParseCommandLine(cases[i], request, reason);
+      ResetSettings();
+      ScriptReads({}, false);
+      int made = RunHere(request) == 0 ? ReadsMade() : -1;
+      _exit(write(counted[1], &made, sizeof made) == sizeof made ? 0 : 1);
+    }
+    close(counted[1]);
+    EXPECT_EQ(read(counted[0], &reads[i], sizeof reads[i]), static_cast<ssize_t>(sizeof reads[i]));
+    close(counted[0]);
+    wait(nullptr);
   }
   EXPECT_GE(reads[0], 2 * reads[2]);
   EXPECT_GE(reads[1], 2 * reads[2]);
+  EXPECT_GT(reads[2], 0);
 }
 
 // The temporary file a read fills has a name of its own making, so a link planted where a
