@@ -28,16 +28,18 @@ void EraseBar() {
   WriteConsole(true, blank, barLength + 2, false);
 }
 
-// On a terminal: "\r[#####.....]  39%  Sending firmware image: 39%", redrawn in place.
+// On a terminal: "[#####.....]  39%  Sending firmware image: 39%", redrawn in place and cut to
+// the terminal's width, so that it stays on one row that the next redraw blanks whole.
 void DrawBar(const char16_t* text, size_t length) {
   EraseBar();
   if (length == 0) return;
-  char16_t bar[kBarCapacity];
-  size_t used = FormatBar(text, length, bar);
-  if (used > 0) WriteConsole(true, bar, used, false);
-  WriteConsole(true, text, length, false);
+  char16_t row[kBarCapacity + kLogLineWidth];
+  size_t used = FormatBar(text, length, row);
+  for (size_t i = 0; i < length; i++) row[used + i] = text[i];
+  size_t shown = UnitsWithin(row, used + length, BarRowColumns());
+  WriteConsole(true, row, shown, false);
   barShown = true;
-  barLength = used + length;
+  barLength = shown;
 }
 
 void ShowProgressLine() {

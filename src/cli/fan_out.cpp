@@ -54,8 +54,8 @@ void RenderEvent(Lane& lane, Json& event) {
   if (request->json) {
     if (!event.contains("port")) event["port"] = lane.port;
     PrintJson(event);
-  } else if (kind == "log") {
-    PrintAboveBars(lane.prefix + event.value("text", ""));
+  } else if (kind == "log" || kind == "in_use") {
+    PrintAboveBars(lane.prefix + event.value("text", ""), kind == "in_use");
   } else if (kind == "progress") {
     ShowPortProgress(lane.index, event.value("text", ""));
   }
@@ -77,7 +77,7 @@ void TakeLine(Lane& lane, const std::string& line) {
   // A station shows each result when it has counted the run.
   if (request->repeat && kind == "result") return;
   LockConsole();
-  if (request->repeat && !lane.foundDevice && kind == "log") {
+  if (request->repeat && !lane.foundDevice && (kind == "log" || kind == "in_use")) {
     lane.heldBack.push_back(event);
   } else {
     RenderHeldBack(lane);

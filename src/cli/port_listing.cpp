@@ -2,6 +2,7 @@
 #include "cli/port_listing.h"
 
 #include <chrono>
+#include <vector>
 
 #include "cli/console_text.h"
 #include "cli/json_view.h"
@@ -37,6 +38,19 @@ void ShowPort(const Request& request, const char16_t* name) {
   }
 }
 
+// Serial devices that no COM number fits (on Linux) are listed by their path; "probe all", which
+// takes only COM names, passes them over.
+std::vector<std::u16string> PathNamedPorts() {
+  std::u16string names(portListSize, u'\0');
+  DWORD count = QueryDosDeviceW(nullptr, Win32Text(names.data()), portListSize);
+  std::vector<std::u16string> ports;
+  for (size_t at = 0; at < count && names[at] != u'\0'; at = names.find(u'\0', at) + 1) {
+    const char16_t* name = names.c_str() + at;
+    if (name[0] == u'/' && TestPortOpen(name) == 0) ports.push_back(name);
+  }
+  return ports;
+}
+
 Json PortsResult(int status, double seconds) {
   return Json{{"event", "result"}, {"command", "ports"}, {"port", nullptr},
               {"ok", status == 0},  {"status", status == 0 ? "" : kNoPorts},
@@ -51,7 +65,9 @@ int ListPorts(const Request& request) {
   PortList list = nullptr;
   BuildPortList(&list);
   for (PortNode* node = list; node != nullptr; node = node->next) ShowPort(request, node->name);
-  int status = list != nullptr ? 0 : 1;
+  std::vector<std::u16string> byPath = PathNamedPorts();
+  for (const std::u16string& name : byPath) ShowPort(request, name.c_str());
+  int status = list != nullptr || !byPath.empty() ? 0 : 1;
   FreePortList(&list);
   if (status != 0 && !request.json) PrintLine(false, kNoPorts);
   double seconds =

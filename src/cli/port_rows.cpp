@@ -3,8 +3,9 @@
 
 #include "cli/console_text.h"
 #include "cli/progress_bar.h"
+#include "platform/win32.h"  // <windows.h>, whose WriteConsole macro console.h must see
+
 #include "platform/console.h"
-#include "platform/win32.h"
 
 namespace {
 
@@ -16,14 +17,27 @@ std::vector<Row> rows;
 HANDLE consoleLock;
 int barRows;  // rows of bars drawn below the last line
 
-// One row per port that shows a progress text, in the order the ports were given.
+// The prefix a bar row starts with: a name so long that it would crowd the bar out keeps its
+// end ("[...A50285BI-if00-port0] "), which is what tells two adapters' stable names apart.
+std::u16string BarPrefix(const std::string& prefix, size_t columns) {
+  std::u16string wide = Utf16Of(prefix);
+  size_t room = columns > kBarCapacity ? columns - kBarCapacity : 0;
+  if (wide.size() <= room || room < 8) return wide;
+  return u"[..." + wide.substr(wide.size() - (room - 4));
+}
+
+// One row per port that shows a progress text, in the order the ports were given, each cut to
+// the terminal's width: a row that wrapped would take two screen rows, and erasing would leave
+// one behind.
 void DrawBars() {
+  size_t columns = BarRowColumns();
   for (const Row& row : rows) {
     if (row.progress.empty()) continue;
     char16_t bar[kBarCapacity];
     size_t used = FormatBar(row.progress.data(), row.progress.size(), bar);
-    PrintLine(true, row.prefix + Utf8Of(std::u16string(bar, used).c_str()) +
-                        Utf8Of(row.progress.c_str()));
+    std::u16string line =
+        BarPrefix(row.prefix, columns) + std::u16string(bar, used) + row.progress;
+    WriteConsole(true, line.data(), UnitsWithin(line.data(), line.size(), columns), true);
     barRows++;
   }
 }
@@ -44,15 +58,15 @@ void EraseBars() {
   barRows = 0;
 }
 
-void PrintAboveBars(const std::string& line) {
-  bool terminal = ErrorIsTerminal();
-  if (terminal) EraseBars();
-  PrintLine(false, line);
-  if (terminal) DrawBars();
+void PrintAboveBars(const std::string& line, bool toError) {
+  bool bars = ErrorTakesEscapes();
+  if (bars) EraseBars();
+  PrintLine(toError, line);
+  if (bars) DrawBars();
 }
 
 void ShowPortProgress(size_t port, const std::string& text) {
-  if (!ErrorIsTerminal()) {
+  if (!ErrorTakesEscapes()) {
     if (!text.empty()) PrintLine(true, rows[port].prefix + text);
     return;
   }

@@ -1,6 +1,7 @@
 // The console shared by the runs on several ports: every line goes out whole under one lock, and
-// on a terminal each port that shows progress has its bar row below the lines, redrawn in place.
-// Without a terminal each progress text is one line on stderr.
+// on a terminal that takes escape sequences each port that shows progress has its bar row below
+// the lines, redrawn in place. Without one (no terminal, or TERM=dumb) each progress text is one
+// line on stderr.
 #pragma once
 
 #include <string>
@@ -13,8 +14,8 @@ void InitPortRows(const std::vector<std::string>& prefixes);
 void LockConsole();
 void UnlockConsole();
 
-// A line on stdout, above the bars.
-void PrintAboveBars(const std::string& line);
+// A line on stdout (or stderr), above the bars.
+void PrintAboveBars(const std::string& line, bool toError = false);
 
 // The port's progress text (UTF-8); an empty text takes its bar away.
 void ShowPortProgress(size_t port, const std::string& text);

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "bootloader/command_threads.h"
+#include "bootloader/detection.h"
 #include "bootloader/program_thread.h"
 #include "cli/console_text.h"
 #include "cli/console_view.h"
@@ -13,6 +14,7 @@
 #include "cli/result.h"
 #include "log/message_log.h"
 #include "platform/console.h"
+#include "platform/port_holder.h"
 #include "platform/text.h"
 #include "platform/view_window.h"
 #include "settings/settings.h"
@@ -56,6 +58,22 @@ HANDLE StartWorker(const Request& request, ReadRequest* read) {
   return CreateThread(nullptr, 0, worker, read, 0, nullptr);
 }
 
+// A named port that another program had open: one line on stderr naming it (an "in_use" event
+// in JSON), since the core's own message can only say that the port could not be opened.
+void ReportPortHolder(const Request& request) {
+  PortHolder holder;
+  if (request.ports.empty() || !LastPortHolder(&holder)) return;
+  std::string port = request.ports[0], device = Utf8Of(holder.device);
+  std::string text = port + (device == port ? "" : " (" + device + ")") + " is open in " +
+                     Utf8Of(holder.program) + " (pid " + std::to_string(holder.pid) + ")";
+  if (request.json) {
+    PrintJson(Json{{"event", "in_use"}, {"text", text}, {"device", device},
+                   {"program", Utf8Of(holder.program)}, {"pid", holder.pid}});
+  } else {
+    PrintLine(true, text);
+  }
+}
+
 }  // namespace
 
 int RunHere(const Request& request) {
@@ -76,6 +94,7 @@ int RunHere(const Request& request) {
   CloseHandle(worker);
   int status = TextEqual(MessageLog.lastStatus, SuccessStatus(request.command)) ? 0 : 1;
   if (request.command == Command::Read && status != 0) DiscardFlashFile();
+  if (status != 0 && !DetectedDevice.found) ReportPortHolder(request);
   double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return Conclude(request, ResultObject(request, status, seconds));

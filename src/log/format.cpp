@@ -149,6 +149,11 @@ size_t FormatPathArgs(char16_t* destination, const char16_t* format, const Forma
 
 void FormatLineArgs(char16_t* line, size_t width, const char16_t* format, const FormatArg* args,
                     size_t argCount) {
-  size_t length = FormatArgs(line, width, format, args, argCount).length;
-  for (size_t i = length; i < width; i++) line[i] = u' ';
+  FillLine(line, width, line, FormatArgs(line, width, format, args, argCount).length);
+}
+
+void FillLine(char16_t* line, size_t width, const char16_t* text, size_t length) {
+  size_t kept = length < width - 1 ? length : width - 1;
+  for (size_t i = 0; i < kept; i++) line[i] = text[i];
+  for (size_t i = kept; i < width; i++) line[i] = u' ';
 }

@@ -49,6 +49,9 @@ size_t FormatPathArgs(char16_t* destination, const char16_t* format, const Forma
 void FormatLineArgs(char16_t* line, size_t width, const char16_t* format, const FormatArg* args,
                     size_t argCount);
 
+// The fixed-width line that FormatLineArgs makes of text already formatted, length code units.
+void FillLine(char16_t* line, size_t width, const char16_t* text, size_t length);
+
 constexpr size_t kPathCapacity = 260;
 
 template <typename... A>

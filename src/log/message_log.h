@@ -29,6 +29,13 @@ struct MessageLogStore {
 
 extern MessageLogStore MessageLog;
 
+// Every ring line as it was formatted, before it was cut to its 64-character row, in the same
+// slot and under the same lock: for views that are not a window of 64 columns (the console
+// front end), which must show a long device path and the error code after it whole. Terminated;
+// a path, the message around it and a second path fit.
+constexpr size_t kWholeLineCapacity = 2 * kPathCapacity;
+extern char16_t WholeLogLines[kLogLines][kWholeLineCapacity];
+
 // The view that LogMessage and ShowProgress notify; null until it exists.
 extern HWND LogWindow;
 

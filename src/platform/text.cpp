@@ -40,18 +40,32 @@ namespace {
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-// Reads one code point at source[i], advancing i past it.
-uint32_t NextCodePoint(const char16_t* source, size_t& i) {
+// A byte that is not part of valid UTF-8 (in a POSIX file name, which is bytes) stands in UTF-16
+// as the lone low surrogate U+DC00 + byte, and goes back to that byte: valid UTF-8 never decodes
+// to a lone surrogate, so every byte string comes back as it was, and the file opened is the one
+// that was named. (On a terminal such a byte shows as a replacement character.)
+constexpr uint32_t kEscapedByteBase = 0xDC00;
+constexpr uint32_t kEscapedByteFlag = 0x80000000;  // marks a code point that stands for a byte
+
+bool IsEscapedByte(char16_t unit) { return unit >= 0xDC80 && unit <= 0xDCFF; }
+
+// Reads one code point at source[i], i below end, advancing i past it.
+uint32_t NextCodePoint(const char16_t* source, size_t end, size_t& i) {
   char16_t unit = source[i++];
-  if (IsHighSurrogate(unit) && IsLowSurrogate(source[i])) {
+  if (IsHighSurrogate(unit) && i < end && IsLowSurrogate(source[i])) {
     char16_t low = source[i++];
     return 0x10000 + ((static_cast<uint32_t>(unit) - 0xD800) << 10) + (low - 0xDC00);
   }
+  if (IsEscapedByte(unit)) return kEscapedByteFlag | (unit - kEscapedByteBase);
   if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) return 0xFFFD;
   return unit;
 }
 
 size_t EncodeUtf8(uint32_t codePoint, char* out) {
+  if ((codePoint & kEscapedByteFlag) != 0) {
+    out[0] = static_cast<char>(codePoint & 0xFF);
+    return 1;
+  }
   if (codePoint < 0x80) {
     out[0] = static_cast<char>(codePoint);
     return 1;
@@ -74,21 +88,23 @@ size_t EncodeUtf8(uint32_t codePoint, char* out) {
   return 4;
 }
 
-// Reads one code point of UTF-8 at source[i], advancing i; malformed input gives U+FFFD and
-// advances by one byte, so that decoding always makes progress.
+// Reads one code point of UTF-8 at source[i], advancing i; a byte that does not start a valid
+// sequence gives its escaped unit and advances by one byte, so that decoding always makes
+// progress and loses nothing.
 uint32_t NextUtf8CodePoint(const unsigned char* source, size_t& i) {
   unsigned char lead = source[i];
   int extra = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2
             : (lead >> 3) == 0x1E ? 3 : -1;
+  uint32_t escaped = kEscapedByteBase + lead;
   if (extra < 0) {
     i++;
-    return 0xFFFD;
+    return escaped;
   }
   uint32_t codePoint = extra == 0 ? lead : lead & (0x3F >> extra);
   for (int k = 1; k <= extra; k++) {
     if ((source[i + k] & 0xC0) != 0x80) {
       i++;
-      return 0xFFFD;
+      return escaped;
     }
     codePoint = (codePoint << 6) | (source[i + k] & 0x3F);
   }
@@ -96,18 +112,22 @@ uint32_t NextUtf8CodePoint(const unsigned char* source, size_t& i) {
   bool valid = codePoint >= kSmallest[extra] && codePoint <= 0x10FFFF &&
                !(codePoint >= 0xD800 && codePoint <= 0xDFFF);
   i += valid ? extra + 1 : 1;
-  return valid ? codePoint : 0xFFFD;
+  return valid ? codePoint : escaped;
 }
 
 }  // namespace
 
 bool Utf16ToUtf8(const char16_t* source, char* destination, size_t capacity) {
+  return Utf16ToUtf8(source, TextLength(source), destination, capacity);
+}
+
+bool Utf16ToUtf8(const char16_t* source, size_t length, char* destination, size_t capacity) {
   if (capacity == 0) return false;
   size_t written = 0;
   size_t i = 0;
-  while (source[i] != u'\0') {
+  while (i < length) {
     char encoded[4];
-    size_t size = EncodeUtf8(NextCodePoint(source, i), encoded);
+    size_t size = EncodeUtf8(NextCodePoint(source, length, i), encoded);
     if (written + size + 1 > capacity) {
       destination[0] = '\0';
       return false;

@@ -20,12 +20,19 @@ bool TextEqual(const char16_t* a, const char16_t* b);
 // of 0 writes nothing.
 size_t TextCopy(char16_t* destination, size_t capacity, const char16_t* source);
 
-// Converts UTF-16 (up to its terminator) to terminated UTF-8. A lone surrogate becomes U+FFFD.
-// Returns false, leaving an empty string, when the result does not fit in capacity bytes.
+// Bytes and UTF-16 both ways without loss, as POSIX file names need: a byte that is not part of
+// valid UTF-8 becomes the lone surrogate U+DC00 + byte (U+DC80 to U+DCFF), and that unit becomes
+// the byte again; any other lone surrogate becomes U+FFFD.
+
+// Converts UTF-16 (up to its terminator) to terminated UTF-8. Returns false, leaving an empty
+// string, when the result does not fit in capacity bytes (3 a code unit always do).
 bool Utf16ToUtf8(const char16_t* source, char* destination, size_t capacity);
 
-// Converts terminated UTF-8 to terminated UTF-16; malformed sequences become U+FFFD. Returns
-// false, leaving an empty string, when the result does not fit in capacity code units.
+// The same for length code units, terminated or not.
+bool Utf16ToUtf8(const char16_t* source, size_t length, char* destination, size_t capacity);
+
+// Converts terminated UTF-8 (or any bytes) to terminated UTF-16. Returns false, leaving an empty
+// string, when the result does not fit in capacity code units.
 bool Utf8ToUtf16(const char* source, char16_t* destination, size_t capacity);
 
 // The same text as Win32 calls take it.

@@ -1,6 +1,7 @@
 // pentrel-cli's commands end to end: verify, read, ports, JSON lines, usage (what info logs:
 // tests/bootloader/command_threads_test.cpp; records: several_ports_test.cpp).
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -221,13 +222,41 @@ TEST_F(CliTest, ports_lists_each_usable_port_with_its_device) {
   EXPECT_EQ(two.out, (Lines{"COM5\t" + first.ptyPath + "\t", "COM7\t" + second.ptyPath + "\t"}));
 }
 
+// A port another program has open is refused by name, naming that program on stderr, and left
+// out by "probe all"; once the program ends, the port is found.
+TEST_F(CliTest, a_port_open_in_another_program_is_named_and_passed_over_until_it_ends) {
+  SimDevice& device = StartSim("COM5");
+  int opened[2];
+  ASSERT_EQ(pipe(opened), 0);
+  pid_t holder = fork();
+  if (holder == 0) {
+    open(device.ptyPath.c_str(), O_RDONLY | O_NOCTTY);
+    close(opened[1]);
+    pause();
+  }
+  close(opened[1]);
+  char none;
+  read(opened[0], &none, 1);  // ends when the child has opened the port
+  close(opened[0]);
+  CliResult named = Cli({"info", "COM5"}), probed = Cli({"info"});
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+
+  EXPECT_EQ(named.out.front(), "Unable to open COM5 (5)");
+  EXPECT_EQ(named.err, Lines{"COM5 (" + device.ptyPath + ") is open in cli_tests (pid " +
+                             std::to_string(holder) + ")"});
+  EXPECT_EQ(probed.out.front(), "No available COM ports detected");
+  EXPECT_EQ(probed.err, Lines{});
+  EXPECT_EQ(Cli({"info", "COM5"}).exitStatus, 0);
+}
+
 TEST_F(CliTest, json_lines_parse_and_the_result_carries_the_last_status_device_and_image) {
   // 1016 bytes to the image (the run rounds up): 56 past a block, the digest needs one more.
   Bytes image = PseudoRandomBytes(1012, 3);
   ProgrammedDevice(image);
   image[10] ^= 0x01;
-  // A name that is not ASCII must still give valid UTF-8 JSON.
-  std::string changed = WriteFile("gepr\xC3\xBC" "ft.hex", HexFileFor(image));
+  // A Latin-1 name, not UTF-8: the file it names is opened, and the JSON stays valid UTF-8.
+  std::string changed = WriteFile("gepr\xFC" "ft.hex", HexFileFor(image));
 
   CliResult verify = Cli({"--json", "verify", changed, "COM3"});
 
@@ -250,6 +279,27 @@ TEST_F(CliTest, json_lines_parse_and_the_result_carries_the_last_status_device_a
                           {"ok", false}, {"status", "Last Status: Verify error."}, {"exit", 1},
                           {"device", {{"version", "1.2"}, {"id", 15}, {"flash_size", 524288}}},
                           {"image", {{"bytes", 1016}, {"sha256", Sha256Sum(image)}}}}));
+}
+
+TEST_F(CliTest, long_lines_come_whole_in_text_and_from_thirty_json_processes_on_one_pipe) {
+  // A stable by-id name, longer than the desktop window's rows; thirty processes log it at once.
+  std::string port = folder_ + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+  std::string whole = "Unable to open " + port + " (2)";
+  EXPECT_EQ(Cli({"info", port}).out, (Lines{whole, "Unable to open COM port " + port,
+                                             "MELOR not detected",
+                                             "Last Status: Unable to open COM port."}));
+  for (int round = 0; round < 5; round++) {
+    FILE* shared = popen(("for i in $(seq 30); do '" PENTREL_CLI_PATH "' info '" + port +
+                          "' --json & done; wait").c_str(), "r");
+    int wholeLines = 0;
+    for (char line[4096]; fgets(line, sizeof line, shared) != nullptr;) {
+      Json event = Json::parse(line, nullptr, false);
+      EXPECT_TRUE(event.is_object()) << line;
+      wholeLines += event.is_object() && event.value("text", "") == whole ? 1 : 0;
+    }
+    pclose(shared);
+    EXPECT_EQ(wholeLines, 30);
+  }
 }
 
 TEST_F(CliTest, every_usage_error_ends_with_status_2_and_a_one_line_reason) {

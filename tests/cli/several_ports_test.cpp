@@ -96,4 +96,25 @@ TEST_F(SeveralPortsTest, a_station_counts_every_run_that_found_a_board_and_ends_
   EXPECT_EQ(Matching(ended.out, "Unable to open COM port COM5").size(), 1u);
 }
 
+TEST_F(SeveralPortsTest, bars_of_long_port_names_in_an_80_column_terminal_leave_no_stale_rows) {
+  // Stable by-id names: with its bar, a port's row is wider than the terminal.
+  std::string byId = folder_ + "/usb-FTDI_FT232R_USB_UART_A50285B";
+  std::string ports[] = {byId + "I-if00-port0", byId + "J-if00-port0"};
+  StartSim("COM5", {"--link", ports[0]});
+  StartSim("COM7", {"--link", ports[1]});
+  std::string tmux = "tmux -S '" + folder_ + "/tmux' ";
+  std::string run = "'" PENTREL_CLI_PATH "' '" + SmallImage() + "' '" + ports[0] + "' '" +
+                    ports[1] + "'; tmux wait-for -S ended; sleep 600";
+
+  ASSERT_EQ(system((tmux + "new-session -d -x 80 -y 40 \"" + run + "\"").c_str()), 0);
+  system(("timeout 120 " + tmux + "wait-for ended; " + tmux + "capture-pane -p -S - >'" + folder_ +
+          "/screen'; " + tmux + "kill-server").c_str());
+  Bytes screen = FileBytes(folder_ + "/screen");
+  std::string shown(screen.begin(), screen.end());
+
+  // The run ended, and every bar row was erased: only bar rows hold a percentage.
+  EXPECT_TRUE(shown.find("Programmed 2 of 2") != std::string::npos && shown.find('%') == shown.npos)
+      << shown;
+}
+
 }  // namespace

@@ -1,11 +1,15 @@
-// The console on POSIX: UTF-8 argv, UTF-8 streams, SIGINT, SIGTERM and SIGHUP.
+// The console on POSIX: argv as bytes, UTF-8 streams written a whole line at a time, SIGINT,
+// SIGTERM and SIGHUP.
 #include "../console.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "../text.h"
 #include "open_ports.h"
@@ -22,6 +26,23 @@ constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 void OnSignal(int number) {
   PutBackOpenPorts();
   interruptHandler(128 + number);
+}
+
+// Writes all of bytes, going on after a short write, a signal, or a full non-blocking stream;
+// stops when the reader has gone (the pipe closed) or the stream fails.
+void WriteWhole(int fd, const char* bytes, size_t size) {
+  while (size > 0) {
+    ssize_t written = write(fd, bytes, size);
+    if (written < 0 && errno == EAGAIN) {
+      pollfd ready = {fd, POLLOUT, 0};
+      poll(&ready, 1, -1);
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    bytes += written;
+    size -= static_cast<size_t>(written);
+  }
 }
 
 }  // namespace
@@ -44,23 +65,13 @@ bool ConsoleArgument(int index, char16_t* destination, size_t capacity) {
 }
 
 void WriteConsole(bool toError, const char16_t* text, size_t length, bool newline) {
-  // Converted in pieces, so that a line of any length goes out whole.
-  char utf8[4 * 64 + 2];
-  char16_t piece[65];
-  int fd = toError ? STDERR_FILENO : STDOUT_FILENO;
-  for (size_t done = 0; done < length;) {
-    size_t count = length - done < 64 ? length - done : 64;
-    // Never split a surrogate pair between two pieces.
-    if (count == 64 && text[done + 63] >= 0xD800 && text[done + 63] <= 0xDBFF) count = 63;
-    for (size_t i = 0; i < count; i++) piece[i] = text[done + i];
-    piece[count] = u'\0';
-    Utf16ToUtf8(piece, utf8, sizeof utf8);
-    size_t size = 0;
-    while (utf8[size] != '\0') size++;
-    if (write(fd, utf8, size) < 0) return;
-    done += count;
-  }
-  if (newline && write(fd, "\n", 1) < 0) return;
+  // The line and its end in one write: a pipe keeps a write of up to PIPE_BUF bytes in one
+  // piece, so the lines of processes that share it (JSON readers) never mix.
+  std::vector<char> line(3 * length + 2);  // at most 3 bytes a code unit, a line end, a terminator
+  Utf16ToUtf8(text, length, line.data(), line.size());
+  size_t size = strlen(line.data());
+  if (newline) line[size++] = '\n';
+  WriteWhole(toError ? STDERR_FILENO : STDOUT_FILENO, line.data(), size);
 }
 
 bool ErrorIsTerminal() { return isatty(STDERR_FILENO) != 0; }

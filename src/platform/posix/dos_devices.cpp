@@ -1,7 +1,7 @@
 // The DOS-device names on POSIX. They come from a folder of symlinks: $PENTREL_DOSDEVICES when it
 // is set, otherwise ~/.pentrel/dosdevices when that folder exists. Without either, the serial
-// devices present under /dev are named as COM ports: /dev/ttyS<k> is COM<k+1>, /dev/ttyUSB<k> is
-// COM<33+k> and /dev/ttyACM<k> is COM<65+k> (k from 0 to 31).
+// ports the kernel shows are named as COM ports by their families (serial_ttys.h): /dev/ttyS<k>
+// is COM<k+1>, /dev/ttyUSB<k> is COM<33+k>, /dev/ttyACM<k> is COM<65+k>, and so on.
 #include "dos_devices.h"
 
 #include <dirent.h>
@@ -12,23 +12,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "../text.h"
 #include "handle_object.h"
+#include "own_terminals.h"
+#include "serial_ttys.h"
 
 namespace {
 
 constexpr size_t kPathBytes = 4096;
 constexpr char kDevicePrefix[] = "\\\\.\\";
 
-struct BuiltInFamily {
-  const char* prefix;  // the device path without its number
-  int firstCom;        // the COM number of device 0
-};
-constexpr BuiltInFamily kFamilies[] = {
-    {"/dev/ttyS", 1}, {"/dev/ttyUSB", 33}, {"/dev/ttyACM", 65}};
-constexpr int kDevicesPerFamily = 32;
+// The serial ports one listing can hold; a machine with more lists the first it finds.
+constexpr int kMaxSerialTtys = 512;
 
 bool IsFolder(const char* path) {
   struct stat status;
@@ -47,24 +45,15 @@ bool DosDeviceFolder(char* folder, size_t capacity) {
   return length < static_cast<int>(capacity) && IsFolder(folder);
 }
 
-// The built-in device that the name COM<n> stands for, if n falls in one of the families.
+// The serial tty that the name COM<n> stands for, as the built-in list names it.
 bool BuiltInPath(const char* name, char* path, size_t capacity) {
   if (strncasecmp(name, "COM", 3) != 0 || name[3] < '1' || name[3] > '9') return false;
   char* end = nullptr;
   long number = strtol(name + 3, &end, 10);
-  if (*end != '\0') return false;
-  for (const BuiltInFamily& family : kFamilies) {
-    long index = number - family.firstCom;
-    if (index >= 0 && index < kDevicesPerFamily) {
-      return snprintf(path, capacity, "%s%ld", family.prefix, index) < static_cast<int>(capacity);
-    }
-  }
-  return false;
-}
-
-bool IsCharacterDevice(const char* path) {
-  struct stat status;
-  return stat(path, &status) == 0 && S_ISCHR(status.st_mode);
+  char tty[kTtyNameBytes];
+  if (*end != '\0' || number > INT_MAX) return false;
+  return TtyOfComNumber(static_cast<int>(number), tty, sizeof tty) && IsSerialTty(tty) &&
+         snprintf(path, capacity, "/dev/%s", tty) < static_cast<int>(capacity);
 }
 
 // Names in the folder are matched exactly first and then regardless of ASCII case, as Windows
@@ -100,7 +89,8 @@ bool AppendName(const char* name, LPWSTR list, DWORD max, DWORD& used) {
 
 enum class Listing { Fits, TooSmall, Failed };
 
-// Lists the folder's names in its own order, each terminated; hidden entries are not devices.
+// Lists the folder's names in its own order, each terminated; hidden entries are not devices, and
+// the console and this process's own terminal are not offered.
 Listing ListFolder(const char* folder, LPWSTR list, DWORD max, DWORD& used) {
   DIR* directory = opendir(folder);
   if (directory == nullptr) {
@@ -109,7 +99,10 @@ Listing ListFolder(const char* folder, LPWSTR list, DWORD max, DWORD& used) {
   }
   Listing result = Listing::Fits;
   while (dirent* entry = readdir(directory)) {
+    char path[kPathBytes];
     if (entry->d_name[0] == '.') continue;
+    bool fits = snprintf(path, sizeof path, "%s/%s", folder, entry->d_name) < int{sizeof path};
+    if (fits && IsConsoleOrOwnTerminal(path)) continue;
     if (!AppendName(entry->d_name, list, max, used)) {
       result = Listing::TooSmall;
       break;
@@ -119,15 +112,18 @@ Listing ListFolder(const char* folder, LPWSTR list, DWORD max, DWORD& used) {
   return result;
 }
 
+// The serial ttys present under their COM names, or by path where no COM number fits them,
+// without the console and this process's own terminal.
 Listing ListBuiltIn(LPWSTR list, DWORD max, DWORD& used) {
-  for (const BuiltInFamily& family : kFamilies) {
-    for (int index = 0; index < kDevicesPerFamily; index++) {
-      char path[64], name[16];
-      snprintf(path, sizeof path, "%s%d", family.prefix, index);
-      if (!IsCharacterDevice(path)) continue;
-      snprintf(name, sizeof name, "COM%d", family.firstCom + index);
-      if (!AppendName(name, list, max, used)) return Listing::TooSmall;
-    }
+  static char ttys[kMaxSerialTtys][kTtyNameBytes];
+  int count = ListSerialTtys(ttys, kMaxSerialTtys);
+  for (int i = 0; i < count; i++) {
+    char path[kTtyNameBytes + 8], name[kTtyNameBytes + 8];
+    if (snprintf(path, sizeof path, "/dev/%s", ttys[i]) >= int{sizeof path}) continue;
+    if (IsConsoleOrOwnTerminal(path)) continue;
+    int number = ComNumberOf(ttys[i]);
+    if (number != 0) snprintf(name, sizeof name, "COM%d", number);
+    if (!AppendName(number != 0 ? name : path, list, max, used)) return Listing::TooSmall;
   }
   return Listing::Fits;
 }
@@ -148,10 +144,12 @@ DWORD ListDevices(LPWSTR list, DWORD max) {
 }
 
 // Where the device name (without the "\\.\" prefix) leads.
+// A name that is a path (as the built-in list gives a port without a COM number) is that path.
 bool LookUpDevice(const char* name, char* path, size_t capacity) {
   char folder[kPathBytes];
+  if (name[0] == '/') return snprintf(path, capacity, "%s", name) < static_cast<int>(capacity);
   if (DosDeviceFolder(folder, sizeof folder)) return FolderEntry(folder, name, path, capacity);
-  return BuiltInPath(name, path, capacity) && IsCharacterDevice(path);
+  return BuiltInPath(name, path, capacity);
 }
 
 // Stores one target path as a multi-string (the path, its terminator and one more).

@@ -1,5 +1,5 @@
 // Where a device name such as COM5 leads on POSIX: the DOS-device folder (a folder of symlinks
-// such as COM5 -> /dev/pts/3) or, without one, the serial devices present under /dev.
+// such as COM5 -> /dev/pts/3) or, without one, the serial ports the kernel shows.
 #pragma once
 
 #include <cstddef>

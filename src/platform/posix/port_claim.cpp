@@ -1,7 +1,8 @@
 // Exclusive use of a serial device. flock keeps our own processes apart, root included; TIOCEXCL
 // keeps out other programs that open the tty without taking a lock, but does not stop root, so
 // a root open asks the tty (TIOCGEXCL) whether someone else has set it. UUCP lock files are how
-// older terminal programs announce a port in use.
+// older terminal programs announce a port in use. A program that simply has the tty open is found
+// through /proc.
 #include "port_claim.h"
 
 #include <fcntl.h>
@@ -15,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "port_users.h"
 
 namespace {
 
@@ -81,7 +84,10 @@ bool IsExclusiveElsewhere(int fd) {
 
 int ClaimDevice(int fd, const char* path) {
   bool isTty = isatty(fd) != 0;
-  if (isTty && (IsExclusiveElsewhere(fd) || HasLiveLockFile(path))) return EBUSY;
+  // Another program that has the tty open is asked first, so that the one found is named.
+  if (isTty && (IsOpenElsewhere(fd, path) || IsExclusiveElsewhere(fd) || HasLiveLockFile(path))) {
+    return EBUSY;
+  }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) return errno;
   if (isTty) ioctl(fd, TIOCEXCL);
   return 0;

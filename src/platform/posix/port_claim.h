@@ -2,8 +2,9 @@
 #pragma once
 
 // Claims the open device for this handle alone. A device counts as in use when another program
-// holds it in a way that can be seen: an flock on it, a UUCP lock file with a live pid
-// (LCK..NAME in /var/lock or /run/lock), or a tty's exclusive mode. Returns 0, or the errno
+// holds it in a way that can be seen: has the tty open (another process, see port_users.h), an
+// flock on it, a UUCP lock file with a live pid (LCK..NAME in /var/lock or /run/lock), or a
+// tty's exclusive mode. Returns 0, or the errno
 // that says why not (EBUSY or EWOULDBLOCK for a device in use).
 int ClaimDevice(int fd, const char* path);
 

@@ -8,6 +8,9 @@
 
 #include <shellapi.h>
 
+#include <string>
+#include <vector>
+
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
 #endif
@@ -50,17 +53,23 @@ bool EnableEscapes(HANDLE stream) {
           SetConsoleMode(stream, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0);
 }
 
-void WriteUtf8(HANDLE stream, const char16_t* text, size_t length) {
-  // Converted in pieces, so that a line of any length goes out whole.
-  char utf8[4 * 64 + 3];
-  for (size_t done = 0; done < length;) {
-    int count = length - done < 64 ? static_cast<int>(length - done) : 64;
-    if (count == 64 && text[done + 63] >= 0xD800 && text[done + 63] <= 0xDBFF) count = 63;
-    int size = WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(text + done),
-                                   count, utf8, sizeof utf8, nullptr, nullptr);
-    DWORD written;
-    WriteFile(stream, utf8, static_cast<DWORD>(size), &written, nullptr);
-    done += count;
+// Writes count code units to a console, going on where a call wrote only part of them.
+void WriteWholeToConsole(HANDLE stream, const wchar_t* text, DWORD count) {
+  for (DWORD written = 0; count > 0; text += written, count -= written) {
+    if (!WriteConsoleW(stream, text, count, &written, nullptr) || written == 0) return;
+  }
+}
+
+// Writes the text as UTF-8 in one WriteFile, going on where a call wrote only part of it.
+void WriteWholeAsUtf8(HANDLE stream, const wchar_t* text, int count) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text, count, nullptr, 0, nullptr, nullptr);
+  std::vector<char> utf8(size > 0 ? size : 1);
+  size = WideCharToMultiByte(CP_UTF8, 0, text, count, utf8.data(), size, nullptr, nullptr);
+  const char* bytes = utf8.data();
+  for (DWORD written = 0; size > 0; bytes += written, size -= static_cast<int>(written)) {
+    if (!WriteFile(stream, bytes, static_cast<DWORD>(size), &written, nullptr) || written == 0) {
+      return;
+    }
   }
 }
 
@@ -84,16 +93,15 @@ bool ConsoleArgument(int index, char16_t* destination, size_t capacity) {
 }
 
 void WriteConsole(bool toError, const char16_t* text, size_t length, bool newline) {
+  // The line and its end in one write, so that the lines of programs sharing a pipe never mix.
+  std::wstring line(reinterpret_cast<const wchar_t*>(text), length);
+  if (newline) line += L"\r\n";
   HANDLE stream = GetStdHandle(toError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
   if (IsConsole(stream)) {
-    DWORD written;
-    WriteConsoleW(stream, text, static_cast<DWORD>(length), &written, nullptr);
-    if (newline) WriteConsoleW(stream, L"\r\n", 2, &written, nullptr);
-    return;
+    WriteWholeToConsole(stream, line.data(), static_cast<DWORD>(line.size()));
+  } else {
+    WriteWholeAsUtf8(stream, line.data(), static_cast<int>(line.size()));
   }
-  WriteUtf8(stream, text, length);
-  DWORD written;
-  if (newline) WriteFile(stream, "\r\n", 2, &written, nullptr);
 }
 
 bool ErrorIsTerminal() { return IsConsole(GetStdHandle(STD_ERROR_HANDLE)); }
