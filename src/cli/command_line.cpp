@@ -44,6 +44,10 @@ const char kHelpText[] =
     "  --plain-reads   every read waits out its whole 100 ms period, as pentrel.exe does;\n"
     "                  by default a read ends once the line is quiet for 5 ms after a reply\n"
     "  --fast          the default read timing; accepted for older scripts\n"
+    "  --reset LINE    reset the device into its bootloader through the port's dtr or rts line\n"
+    "                  (asserted, then released for the rest of the run), again where a person\n"
+    "                  would be asked to press the reset button; needs named ports\n"
+    "  --reset-ms N    how long --reset asserts the line, in milliseconds (default 100)\n"
     "  --help          this text\n"
     "  --version       the version\n"
     "      pentrel-cli firmware.hex COM3 COM4 COM5 --repeat --record station.jsonl\n"
@@ -66,7 +70,8 @@ bool IsCommandName(const std::string& word) {
 void AddImpliedProgram(std::vector<std::string>& arguments) {
   for (size_t i = 0; i < arguments.size(); i++) {
     const std::string& word = arguments[i];
-    if (word == "--record" || word == "--length" || word == "--address") {
+    if (word == "--record" || word == "--length" || word == "--address" || word == "--reset" ||
+        word == "--reset-ms") {
       i++;
     } else if (word.size() < 2 || word[0] != '-') {
       if (!IsCommandName(word)) arguments.insert(arguments.begin(), "program");
@@ -95,6 +100,18 @@ bool ParseNumber(const std::string& text, uint32_t& number) {
 // A --length value: a number above 0, a multiple of 4.
 bool ParseLength(const std::string& text, uint32_t& length) {
   return ParseNumber(text, length) && length != 0 && length % 4 == 0;
+}
+
+// A --reset-ms value: whole milliseconds from 1 to 10000.
+bool ParseResetMs(const std::string& text, unsigned& milliseconds) {
+  if (text.empty() || text.size() > 5 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return false;
+  }
+  unsigned long value = std::stoul(text);
+  if (value < 1 || value > 10000) return false;
+  milliseconds = static_cast<unsigned>(value);
+  return true;
 }
 
 std::string Upper(std::string text) {
@@ -129,6 +146,18 @@ std::string CheckAddress(Request& request, const std::string& addressText) {
   return "";
 }
 
+// --reset drives a line of the ports named; with "probe all" it would reset whatever is attached
+// to every port.
+std::string CheckReset(const Request& request, const std::string& resetMsText) {
+  if (request.reset.empty()) return resetMsText.empty() ? "" : "--reset-ms needs --reset";
+  if (request.reset != "dtr" && request.reset != "rts") return "--reset takes dtr or rts";
+  if (request.command == Command::Ports) return "--reset works with program, verify, read and info";
+  if (request.ports.empty()) {
+    return "--reset needs a named port: with \"probe all\" it would reset every device attached";
+  }
+  return "";
+}
+
 std::string CheckRequest(Request& request, const std::string& lengthText,
                          const std::string& addressText) {
   if (!lengthText.empty() && !ParseLength(lengthText, request.length)) {
@@ -151,6 +180,7 @@ struct Parser {
   CLI::App app{"", "pentrel-cli"};
   std::string lengthText;
   std::string addressText;
+  std::string resetMsText;
   std::string port;  // the one port of read and info
   bool fastGiven = false;
   bool plainReads = false;
@@ -163,6 +193,9 @@ struct Parser {
     app.add_flag("--plain-reads", plainReads);
     app.add_flag("--repeat", request.repeat);
     app.add_option("--record", request.record);
+    app.add_option("--reset", request.reset);
+    app.add_option("--reset-ms", resetMsText);
+    app.add_flag("--presence-check", request.presenceCheck);
     for (const char* name : {"program", "verify"}) {
       CLI::App* command = app.add_subcommand(name)->fallthrough();
       command->add_option("HEXFILE", request.file)->required();
@@ -215,8 +248,22 @@ ParseOutcome ParseCommandLine(std::vector<std::string> arguments, Request& reque
   }
   request.fast = !parser.plainReads;
   reason = CheckRequest(request, parser.lengthText, parser.addressText);
+  if (reason.empty()) reason = CheckReset(request, parser.resetMsText);
+  if (reason.empty() && !parser.resetMsText.empty() &&
+      !ParseResetMs(parser.resetMsText, request.resetMs)) {
+    reason = "--reset-ms takes a number of milliseconds from 1 to 10000";
+  }
   return reason.empty() ? ParseOutcome::Run : ParseOutcome::UsageError;
 }
+
+namespace {
+
+void AddResetArguments(const Request& request, std::vector<std::string>& words) {
+  if (request.reset.empty()) return;
+  words.insert(words.end(), {"--reset", request.reset, "--reset-ms", std::to_string(request.resetMs)});
+}
+
+}  // namespace
 
 std::vector<std::string> ChildArguments(const Request& request, const std::string& port) {
   std::vector<std::string> words = {CommandName(request.command), request.file, port, "--json"};
@@ -224,5 +271,12 @@ std::vector<std::string> ChildArguments(const Request& request, const std::strin
     words.insert(words.end(), {"--address", std::to_string(request.address)});
   }
   if (!request.fast) words.push_back("--plain-reads");
+  AddResetArguments(request, words);
+  return words;
+}
+
+std::vector<std::string> PresenceCheckArguments(const Request& request, const std::string& port) {
+  std::vector<std::string> words = {"info", port, "--json", "--presence-check"};
+  AddResetArguments(request, words);
   return words;
 }

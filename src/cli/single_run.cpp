@@ -10,6 +10,7 @@
 #include "cli/console_view.h"
 #include "cli/flash_file.h"
 #include "cli/json_view.h"
+#include "cli/line_reset.h"
 #include "cli/raw_image.h"
 #include "cli/result.h"
 #include "log/message_log.h"
@@ -45,6 +46,7 @@ void TakeSettings(const Request& request) {
   FastReplies = request.fast;
   bool imageCommand = request.command == Command::Program || request.command == Command::Verify;
   if (imageCommand && IsRawImageName(request.file)) UseRawImage(request.address);
+  InstallLineReset(request);
 }
 
 HANDLE StartWorker(const Request& request, ReadRequest* read) {
