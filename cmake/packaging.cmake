@@ -35,6 +35,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Pentrel developers")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
-# The C and C++ runtimes the programs link, as dpkg-shlibdeps finds them.
+# The C and C++ runtimes the programs link, as dpkg-shlibdeps finds them, and the libcrypto that
+# pentrel-cli opens for its digests, which dpkg-shlibdeps cannot see.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3")
 include(CPack)

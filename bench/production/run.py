@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Programs the same 64 KiB random image into 1, 2, 4 and 8 melor-sim devices paced at 57600
-baud at once, with the specified read time-outs and with --fast, and prints for each batch the
-seconds it took, the boards per hour that makes, how it compares with one board, and the CPU
-time pentrel used per device.
+baud at once, with pentrel-cli's default reads and with --plain-reads (the specified read
+time-outs), and prints for each batch the seconds it took, the boards per hour that makes, how
+it compares with one board, and the CPU time pentrel used per device.
 
 usage: run.py BIN_DIR [IMAGE_BYTES]"""
 import os
@@ -39,15 +39,15 @@ def main():
     hex_path = random_hex_file(size, work)
     print("%d bytes into each of 1, 2, 4 and 8 devices at once, %d baud, on %d cores"
           % (size, BAUD, os.cpu_count()))
-    print("  %-8s %7s %11s %13s %9s %22s"
+    print("  %-13s %7s %11s %13s %9s %22s"
           % ("reads", "devices", "batch", "boards/hour", "vs one", "pentrel CPU per device"))
     failures = 0
-    for name, options in (("default", []), ("--fast", ["--fast"])):
+    for name, options in (("default", []), ("--plain-reads", ["--plain-reads"])):
         single = None
         for count in BATCHES:
             elapsed, cpu, failed = run_batch(bin_dir, work, hex_path, count, options)
             single = single or elapsed
-            print("  %-8s %7d %9.2f s %13.0f %8.2fx %12.3f s (%.2f%%)"
+            print("  %-13s %7d %9.2f s %13.0f %8.2fx %12.3f s (%.2f%%)"
                   % (name, count, elapsed, count * 3600 / elapsed, elapsed / single, cpu,
                      100 * cpu / elapsed))
             for line in failed:

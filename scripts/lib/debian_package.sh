@@ -5,8 +5,10 @@
 build_debian_package() {
   local version
   version=$(sed -n 's/^project(pentrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-  cmake -S . -B build/package -DCMAKE_BUILD_TYPE=Release -DPENTREL_TESTS=OFF >/dev/null
-  cmake --build build/package -j 2 --target pentrel-cli melor-sim pentrel-cli-man >/dev/null
+  # Called as $(build_debian_package), where set -e does not reach: a failed build must say so.
+  cmake -S . -B build/package -DCMAKE_BUILD_TYPE=Release -DPENTREL_TESTS=OFF >/dev/null || return 1
+  cmake --build build/package -j 2 --target pentrel-cli melor-sim pentrel-cli-man >/dev/null ||
+    return 1
   if ! (cd build/package && cpack -G DEB -B "$PWD/cpack" > cpack.log 2>&1); then
     cat build/package/cpack.log >&2
     return 1

@@ -4,7 +4,7 @@ PENTREL_PACKAGES=(
   cmake make g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 xvfb xauth xdotool imagemagick
   socat srecord binutils zip valgrind python3 help2man dpkg-dev libcli11-dev nlohmann-json3-dev
-  tmux qemu-system-x86 linux-image-amd64 busybox-static cpio
+  tmux qemu-system-x86 linux-image-amd64 busybox-static cpio libssl-dev
 )
 
 # install_prerequisites [PACKAGE...]: the named packages, or all of the above.

@@ -28,6 +28,8 @@ Run run;
 const uint8_t* reply;
 int32_t replyLength;
 
+int (*imageLoader)() = LoadHexFile;
+
 // Sends the command and collects one reply; false when the send failed.
 bool Exchange(int commandLength, uint32_t retries) {
   if (SendPacket(run.port, run.command, commandLength) != 0) return false;
@@ -134,9 +136,10 @@ void StartRun() {
 }
 
 bool (*LoadedImageCheck)() = nullptr;
+void UseImageLoader(int (*loader)()) { imageLoader = loader; }
 
 bool LoadFirmwareImage() {
-  if (LoadHexFile() != 0) return false;
+  if (imageLoader() != 0) return false;
   run.imageLength = ImageLength();
   if (LoadedImageCheck == nullptr || LoadedImageCheck()) return true;
   // A refused image is neither written nor compared.

@@ -10,9 +10,14 @@
 // forgets the previous run's image and device.
 void StartRun();
 
-// Loads the HEX file named by HexFileName into the firmware image, and has LoadedImageCheck
-// accept it when one is set.
+// Loads the file named by HexFileName into the firmware image, with LoadHexFile unless another
+// loader was chosen, and has LoadedImageCheck accept it when one is set.
 bool LoadFirmwareImage();
+
+// The loader that LoadFirmwareImage calls from now on, with LoadHexFile's contract: 0 when the
+// image loaded, -1 having logged why and set the Last Status. pentrel.exe keeps LoadHexFile; the
+// console front end chooses its raw binary loader for .bin files.
+void UseImageLoader(int (*loader)());
 
 // Looks at the image just loaded, before any device is looked for; false refuses it, having
 // logged why and set the Last Status. Null (the desktop program's runs) accepts every image.

@@ -7,8 +7,11 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "cli/console_text.h"
+#include "cli/raw_image.h"
 #include "log/format.h"
 #include "platform/process.h"
+#include "platform/output_files.h"
 
 const char kHelpText[] =
     "Usage: pentrel-cli [COMMAND] FILE [PORT...] [OPTIONS]\n\n"
@@ -28,22 +31,27 @@ const char kHelpText[] =
     "  ports                          list the usable COM ports: NAME, DEVICE, DESCRIPTION\n"
     "      pentrel-cli ports\n"
     "\n"
+    "HEXFILE: Intel HEX; a name ending in .bin (any case) is raw bytes instead, placed from\n"
+    "0x1D000000, or from the address given with --address A (a multiple of 4 in the image).\n"
     "PORT: a COM port name such as COM3, or on Linux a device path such as /dev/ttyUSB0;\n"
     "\"probe all\" (the default) searches every COM port. program and verify take several ports\n"
     "and run one device on each at the same time.\n"
     "\n"
     "Options:\n"
     "  --json          one JSON object per line on stdout instead of text\n"
-    "  --record FILE   append the result as one JSON line to FILE\n"
+    "  --record FILE   append the result as one JSON line to FILE, flushed to the disk\n"
+    "  --address A     where a .bin file's bytes go (program, verify)\n"
     "  --repeat        station mode: start again after every run, until Ctrl-C\n"
-    "  --fast          end reads as soon as the line goes quiet after a reply\n"
+    "  --plain-reads   every read waits out its whole 100 ms period, as pentrel.exe does;\n"
+    "                  by default a read ends once the line is quiet for 5 ms after a reply\n"
+    "  --fast          the default read timing; accepted for older scripts\n"
     "  --reset LINE    reset the device into its bootloader through the port's dtr or rts line\n"
     "                  (asserted, then released for the rest of the run), again where a person\n"
     "                  would be asked to press the reset button; needs named ports\n"
     "  --reset-ms N    how long --reset asserts the line, in milliseconds (default 100)\n"
     "  --help          this text\n"
     "  --version       the version\n"
-    "      pentrel-cli firmware.hex COM3 COM4 COM5 --repeat --fast --record station.jsonl\n"
+    "      pentrel-cli firmware.hex COM3 COM4 COM5 --repeat --record station.jsonl\n"
     "\n"
     "Exit status: 0 when the command did what it says, 1 for any other ending, 2 for a usage\n"
     "error.\n"
@@ -63,8 +71,8 @@ bool IsCommandName(const std::string& word) {
 void AddImpliedProgram(std::vector<std::string>& arguments) {
   for (size_t i = 0; i < arguments.size(); i++) {
     const std::string& word = arguments[i];
-    if (word == "--record" || word == "--length" || word == "--reset" || word == "--reset-ms" ||
-        word == "--parent" || word == "--image-sha256") {
+    if (word == "--record" || word == "--length" || word == "--address" || word == "--reset" ||
+        word == "--reset-ms" || word == "--parent" || word == "--image-sha256") {
       i++;
     } else if (word.size() < 2 || word[0] != '-') {
       if (!IsCommandName(word)) arguments.insert(arguments.begin(), "program");
@@ -73,8 +81,8 @@ void AddImpliedProgram(std::vector<std::string>& arguments) {
   }
 }
 
-// A --length value: decimal or 0x-hex, at least 4, a multiple of 4; false otherwise.
-bool ParseLength(const std::string& text, uint32_t& length) {
+// A number: decimal or 0x-hex, up to 32 bits; false otherwise.
+bool ParseNumber(const std::string& text, uint32_t& number) {
   bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   const char* digits = text.c_str() + (hex ? 2 : 0);
   if (*digits == '\0' || !std::all_of(digits, text.c_str() + text.size(), [hex](char c) {
@@ -85,9 +93,14 @@ bool ParseLength(const std::string& text, uint32_t& length) {
   }
   errno = 0;
   unsigned long long value = std::strtoull(digits, nullptr, hex ? 16 : 10);
-  if (errno != 0 || value == 0 || value % 4 != 0 || value > 0xFFFFFFFCull) return false;
-  length = static_cast<uint32_t>(value);
+  if (errno != 0 || value > 0xFFFFFFFFull) return false;
+  number = static_cast<uint32_t>(value);
   return true;
+}
+
+// A --length value: a number above 0, a multiple of 4.
+bool ParseLength(const std::string& text, uint32_t& length) {
+  return ParseNumber(text, length) && length != 0 && length % 4 == 0;
 }
 
 // A --reset-ms value: whole milliseconds from 1 to 10000.
@@ -123,6 +136,17 @@ std::string CheckPorts(const Request& request) {
   return "";
 }
 
+// --address: a number, for a .bin file to program or verify. Whether the image holds the address
+// is the loader's to say, with its own Last Status.
+std::string CheckAddress(Request& request, const std::string& addressText) {
+  if (addressText.empty()) return "";
+  if (!IsRawImageName(request.file)) return "--address places the bytes of a .bin file only";
+  if (!ParseNumber(addressText, request.address)) {
+    return "--address takes an address (decimal or 0x-hex)";
+  }
+  return "";
+}
+
 // --reset drives a line of the ports named; with "probe all" it would reset whatever is attached
 // to every port.
 std::string CheckReset(const Request& request, const std::string& resetMsText) {
@@ -135,11 +159,17 @@ std::string CheckReset(const Request& request, const std::string& resetMsText) {
   return "";
 }
 
-std::string CheckRequest(Request& request, const std::string& lengthText) {
+std::string CheckRequest(Request& request, const std::string& lengthText,
+                         const std::string& addressText) {
   if (!lengthText.empty() && !ParseLength(lengthText, request.length)) {
     return "--length takes a number of bytes above 0, a multiple of 4 (decimal or 0x-hex)";
   }
   if (request.file.size() >= kPathCapacity) return "the file name is longer than 259 characters";
+  if (request.command == Command::Read && !OutputNameFits(Utf16Of(request.file).c_str())) {
+    return "the output file's name is too long for this system";
+  }
+  std::string addressProblem = CheckAddress(request, addressText);
+  if (!addressProblem.empty()) return addressProblem;
   if (request.repeat && (request.command == Command::Read || request.command == Command::Ports)) {
     return "--repeat works with program, verify and info";
   }
@@ -150,14 +180,18 @@ std::string CheckRequest(Request& request, const std::string& lengthText) {
 struct Parser {
   CLI::App app{"", "pentrel-cli"};
   std::string lengthText;
+  std::string addressText;
   std::string resetMsText;
   std::string port;  // the one port of read and info
+  bool fastGiven = false;
+  bool plainReads = false;
 
   explicit Parser(Request& request) {
     app.set_help_flag();
     app.require_subcommand(1);
     app.add_flag("--json", request.json);
-    app.add_flag("--fast", request.fast);
+    app.add_flag("--fast", fastGiven);
+    app.add_flag("--plain-reads", plainReads);
     app.add_flag("--repeat", request.repeat);
     app.add_option("--record", request.record);
     app.add_option("--reset", request.reset);
@@ -170,6 +204,7 @@ struct Parser {
       CLI::App* command = app.add_subcommand(name)->fallthrough();
       command->add_option("HEXFILE", request.file)->required();
       command->add_option("PORT", request.ports);
+      command->add_option("--address", addressText);
     }
     CLI::App* read = app.add_subcommand("read")->fallthrough();
     read->add_option("OUTFILE", request.file)->required();
@@ -211,7 +246,12 @@ ParseOutcome ParseCommandLine(std::vector<std::string> arguments, Request& reque
   }
   request.command = parser.Chosen();
   if (!parser.port.empty()) request.ports = {parser.port};
-  reason = CheckRequest(request, parser.lengthText);
+  if (parser.fastGiven && parser.plainReads) {
+    reason = "--fast and --plain-reads ask for different read timings";
+    return ParseOutcome::UsageError;
+  }
+  request.fast = !parser.plainReads;
+  reason = CheckRequest(request, parser.lengthText, parser.addressText);
   if (reason.empty()) reason = CheckReset(request, parser.resetMsText);
   if (reason.empty() && !parser.resetMsText.empty() &&
       !ParseResetMs(parser.resetMsText, request.resetMs)) {
@@ -238,7 +278,10 @@ void AddResetArguments(const Request& request, std::vector<std::string>& words) 
 std::vector<std::string> ChildArguments(const Request& request, const std::string& port,
                                         const std::string& imageDigest) {
   std::vector<std::string> words = ChildWords({CommandName(request.command), request.file, port});
-  if (request.fast) words.push_back("--fast");
+  if (IsRawImageName(request.file)) {
+    words.insert(words.end(), {"--address", std::to_string(request.address)});
+  }
+  if (!request.fast) words.push_back("--plain-reads");
   if (request.repeat) words.push_back("--station-run");
   if (!request.record.empty()) words.insert(words.end(), {"--record", request.record});
   if (!imageDigest.empty()) words.insert(words.end(), {"--image-sha256", imageDigest});

@@ -12,8 +12,9 @@ struct Request {
   std::string file;                // HEXFILE, or OUTFILE for read; UTF-8
   std::vector<std::string> ports;  // as given; empty for "probe all"
   uint32_t length = 0;             // read's --length; 0 for the device's flash size
+  uint32_t address = 0x1D000000;   // --address: where a .bin file's bytes go
   bool json = false;
-  bool fast = false;
+  bool fast = true;                // reads end when the line goes quiet; --plain-reads clears it
   bool repeat = false;
   std::string record;              // --record FILE; empty when not given
   std::string reset;               // --reset LINE: "dtr" or "rts"; empty when not given

@@ -250,6 +250,7 @@ int ExitStatus() {
 
 int RunOnEveryPort(const Request& given) {
   request = &given;
+  if (!RecordFileUsable(given.record)) return 1;
   if (!OwnExecutablePath(ownPath, kPathCapacity)) {
     PrintLine(true, "pentrel-cli: cannot find its own executable");
     return 1;

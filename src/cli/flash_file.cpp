@@ -3,11 +3,10 @@
 
 #include <cstdio>
 
-#include "cli/sha256.h"
 #include "image/firmware_image.h"
 #include "log/message_log.h"
 #include "platform/output_files.h"
-#include "platform/process.h"
+#include "platform/sha256.h"
 #include "platform/text.h"
 
 namespace {
@@ -16,13 +15,13 @@ constexpr uint32_t kHexRecordBytes = 16;
 
 struct FlashFile {
   char16_t path[kPathCapacity];
-  char16_t temporary[kPathCapacity];
+  char16_t temporary[kPathCapacity + kTemporaryNameLength];
   bool hex;
   FILE* file;
   bool temporaryExists;
   uint32_t upper;  // the upper address of the last type 04 record written
   uint32_t bytes;
-  Sha256 digest;
+  Sha256Context* digest;  // null unless the result's digest is asked for
   std::string hexDigest;
 };
 FlashFile out;
@@ -76,7 +75,7 @@ bool Fail(const char16_t* logLine, const char16_t* lastStatus) {
 }
 
 bool OpenTemporary() {
-  out.file = OpenFileForWriting(out.temporary);
+  out.file = CreateFileBeside(out.path, out.temporary, kPathCapacity + kTemporaryNameLength);
   if (out.file == nullptr) {
     return Fail(u"Unable to open output file %s", u"Last Status: Unable to open output file.");
   }
@@ -85,7 +84,7 @@ bool OpenTemporary() {
 }
 
 bool TakeChunk(uint32_t offset, const uint8_t* bytes, uint32_t n) {
-  out.digest.Add(bytes, n);
+  AddToSha256(out.digest, bytes, n);
   if (out.hex) {
     WriteHexRecords(offset, bytes, n);
   } else {
@@ -98,22 +97,24 @@ bool TakeChunk(uint32_t offset, const uint8_t* bytes, uint32_t n) {
 bool PutInPlace(uint32_t length) {
   if (out.hex) WriteRecord(0x01, 0, nullptr, 0);
   bool written = !std::ferror(out.file);
-  written = std::fclose(out.file) == 0 && written;
+  // On the disk before it takes the place of an older file, which it must not leave empty.
+  written = CloseDurably(out.file) && written;
   out.file = nullptr;
   if (!written || !MoveFileOver(out.temporary, out.path)) {
     return Fail(u"Unable to write output file %s", u"Last Status: Unable to write output file.");
   }
   out.temporaryExists = false;
   out.bytes = length;
-  out.hexDigest = out.digest.HexDigest();
+  out.hexDigest = FinishSha256Hex(out.digest);
+  out.digest = nullptr;
   return true;
 }
 
 }  // namespace
 
-ReadRequest FlashFileRequest(const std::u16string& path, uint32_t length) {
+ReadRequest FlashFileRequest(const std::u16string& path, uint32_t length, bool digest) {
   TextCopy(out.path, kPathCapacity, path.c_str());
-  FormatPath(out.temporary, u"%s.%d.part", out.path, static_cast<int32_t>(CurrentProcessId()));
+  out.digest = digest ? StartSha256() : nullptr;
   out.hex = EndsWithHex(out.path);
   out.upper = 0xFFFFFFFF;
   return ReadRequest{length, OpenTemporary, TakeChunk, PutInPlace};
@@ -122,6 +123,9 @@ ReadRequest FlashFileRequest(const std::u16string& path, uint32_t length) {
 void DiscardFlashFile() {
   if (out.file != nullptr) std::fclose(out.file);
   out.file = nullptr;
+  uint8_t unused[kSha256Bytes];
+  FinishSha256(out.digest, unused);
+  out.digest = nullptr;
   RemoveFlashFileNow();
 }
 

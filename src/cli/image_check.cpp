@@ -3,9 +3,10 @@
 
 #include "bootloader/run_steps.h"
 #include "cli/console_text.h"
-#include "cli/sha256.h"
+#include "cli/raw_image.h"
 #include "image/firmware_image.h"
 #include "log/message_log.h"
+#include "platform/sha256.h"
 #include "platform/text.h"
 #include "settings/settings.h"
 
@@ -14,7 +15,7 @@ namespace {
 const Request* checked;
 
 void WarnWithoutEndRecord(const Request& request) {
-  if (HexFileEndedWithRecord()) return;
+  if (IsRawImageName(request.file) || HexFileEndedWithRecord()) return;
   PrintLine(true, "pentrel-cli: warning: " + request.file +
                       " has no end-of-file record; it may have been cut short");
 }
@@ -36,15 +37,16 @@ std::string LoadedImageDigest() {
   uint32_t length = LoadedImageLength();
   // The rounding may reach beyond the image buffer's end.
   uint32_t stored = length < kImageSize ? length : kImageSize;
-  Sha256 digest;
-  digest.Add(FirmwareImage.bytes, stored);
+  Sha256Context* digest = StartSha256();
+  AddToSha256(digest, FirmwareImage.bytes, stored);
   const uint8_t erased[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-  digest.Add(erased, length - stored);
-  return digest.HexDigest();
+  AddToSha256(digest, erased, length - stored);
+  return FinishSha256Hex(digest);
 }
 
 std::string ImageDigestForChildren(const Request& request) {
   TextCopy(HexFileName, kPathCapacity, Utf16Of(request.file).c_str());
+  if (IsRawImageName(request.file)) UseRawImage(request.address);
   InitMessageLog();
   if (!LoadFirmwareImage()) return "none";
   WarnWithoutEndRecord(request);

@@ -22,14 +22,13 @@ Json DeviceObject() {
               {"flash_size", reply.flashSize}};
 }
 
-Json ImageObject(Command command) {
-  if (command == Command::Read) {
-    if (FlashFileBytes() == 0) return nullptr;
-    return Json{{"bytes", FlashFileBytes()}, {"sha256", FlashFileDigest()}};
-  }
-  uint32_t length = LoadedImageLength();
+Json ImageObject(const Request& request) {
+  uint32_t length = request.command == Command::Read ? FlashFileBytes() : LoadedImageLength();
   if (length == 0) return nullptr;
-  return Json{{"bytes", length}, {"sha256", LoadedImageDigest()}};
+  if (!WantsDigest(request)) return Json{{"bytes", length}};
+  return Json{{"bytes", length},
+              {"sha256", request.command == Command::Read ? FlashFileDigest()
+                                                          : LoadedImageDigest()}};
 }
 
 Json PortOf(const Request& request) {
@@ -46,6 +45,8 @@ std::string UtcNow() {
 
 }  // namespace
 
+bool WantsDigest(const Request& request) { return request.json || !request.record.empty(); }
+
 Json ResultObject(const Request& request, int exitStatus, double seconds) {
   return Json{{"event", "result"},
               {"command", CommandName(request.command)},
@@ -55,11 +56,15 @@ Json ResultObject(const Request& request, int exitStatus, double seconds) {
               {"exit", exitStatus},
               {"seconds", std::round(seconds * 1000) / 1000},
               {"device", DeviceObject()},
-              {"image", ImageObject(request.command)}};
+              {"image", ImageObject(request)}};
 }
 
-// Appends the result with "time" (UTC, ISO 8601) and "host" as one line to the file at path;
-// false, with the reason on stderr, when it could not be written.
+bool RecordFileUsable(const std::string& path) {
+  if (path.empty() || CanAppendTo(Utf16Of(path).c_str())) return true;
+  PrintLine(true, "pentrel-cli: cannot open the record file " + path);
+  return false;
+}
+
 bool AppendRecord(const std::string& path, Json result) {
   char host[256];
   HostName(host, sizeof host);

@@ -8,8 +8,15 @@
 #include "cli/command_line.h"
 #include "cli/json_view.h"
 
+// Only a result that is shown as JSON or recorded carries the image's digest.
+bool WantsDigest(const Request& request);
+
 // The outcome of the command that just ran in this process.
 Json ResultObject(const Request& request, int exitStatus, double seconds);
+
+// Whether records can be appended to the file at path (created when missing); true when path is
+// empty. Otherwise says so in one line on stderr. Called before any port is opened.
+bool RecordFileUsable(const std::string& path);
 
 // Appends the result with "time" (UTC, ISO 8601) and "host" as one line to the file at path;
 // false, with the reason on stderr, when it could not be written.

@@ -12,6 +12,7 @@
 #include "cli/image_check.h"
 #include "cli/json_view.h"
 #include "cli/line_reset.h"
+#include "cli/raw_image.h"
 #include "cli/result.h"
 #include "log/message_log.h"
 #include "platform/console.h"
@@ -45,6 +46,8 @@ void TakeSettings(const Request& request) {
   TextCopy(HexFileName, kPathCapacity, Utf16Of(request.file).c_str());
   if (!request.ports.empty()) TextCopy(ComName, kPathCapacity, Utf16Of(request.ports[0]).c_str());
   FastReplies = request.fast;
+  bool imageCommand = request.command == Command::Program || request.command == Command::Verify;
+  if (imageCommand && IsRawImageName(request.file)) UseRawImage(request.address);
   InstallLineReset(request);
 }
 
@@ -53,7 +56,7 @@ HANDLE StartWorker(const Request& request, ReadRequest* read) {
   if (request.command == Command::Verify) worker = VerifyThread;
   if (request.command == Command::Info) worker = InfoThread;
   if (request.command == Command::Read) {
-    *read = FlashFileRequest(Utf16Of(request.file), request.length);
+    *read = FlashFileRequest(Utf16Of(request.file), request.length, WantsDigest(request));
     worker = ReadThread;
   }
   return CreateThread(nullptr, 0, worker, read, 0, nullptr);
@@ -81,6 +84,8 @@ int RunHere(const Request& request) {
   auto start = std::chrono::steady_clock::now();
   // A child whose parent has gone would run a board that nobody follows.
   if (request.parent != 0 && !EndWithParent(request.parent)) return 1;
+  // Before any port is opened: a result that cannot be kept must not cost a board.
+  if (!RecordFileUsable(request.record)) return 1;
   TakeSettings(request);
   CheckLoadedImages(request);
   InitMessageLog();

@@ -2,6 +2,7 @@
 #include "serial/port.h"
 
 #include "log/message_log.h"
+#include "platform/port_settings.h"
 #include "platform/text.h"
 #include "settings/settings.h"
 
@@ -73,6 +74,7 @@ HANDLE OpenPort(const char16_t* name, DCB* savedState, COMMTIMEOUTS* savedTimeou
     return GiveUp(port, u"Unable to get %s configuration (%d)", name);
   }
   if (savedState != nullptr) *savedState = state;
+  DCB found = state;
   ApplyLineSettings(state);
   if (!SetCommState(port, &state)) return GiveUp(port, u"Unable to configure %s (%d)", name);
   COMMTIMEOUTS timeouts{};
@@ -80,14 +82,18 @@ HANDLE OpenPort(const char16_t* name, DCB* savedState, COMMTIMEOUTS* savedTimeou
     return GiveUp(port, u"Unable to get %s timeouts (%d)", name);
   }
   if (savedTimeouts != nullptr) *savedTimeouts = timeouts;
+  COMMTIMEOUTS foundTimeouts = timeouts;
   timeouts = BootloaderTimeouts();
   if (!SetCommTimeouts(port, &timeouts)) {
     return GiveUp(port, u"Unable to set %s timeouts (%d)", name);
   }
+  // From here on, Ctrl-C can put the port back as it was found.
+  KeepFoundSettings(port, found, foundTimeouts);
   return port;
 }
 
 void RestorePort(HANDLE port, DCB* savedState, COMMTIMEOUTS* savedTimeouts) {
+  DropFoundSettings(port);
   if (savedState != nullptr) SetCommState(port, savedState);
   if (savedTimeouts != nullptr) SetCommTimeouts(port, savedTimeouts);
   CloseHandle(port);

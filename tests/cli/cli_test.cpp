@@ -4,11 +4,17 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "cli/command_line.h"
+#include "cli/flash_file.h"
+#include "cli/single_run.h"
 #include "run_fixture.h"
+#include "scripted_reads.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -87,6 +93,120 @@ TEST_F(CliTest, a_failed_read_leaves_no_file_and_keeps_an_existing_one) {
   EXPECT_EQ(interrupted.Wait().exitStatus, 130);
   EXPECT_EQ(FileBytes(kept), Bytes(earlier.begin(), earlier.end()));
   EXPECT_EQ(PartFiles(), 0);
+}
+
+TEST_F(CliTest, read_then_program_then_verify_round_trips_hex_and_bin_files) {
+  Bytes image = PseudoRandomBytes(0x1805, 4);
+  std::fill(image.begin() + 0x400, image.begin() + 0x800, 0xFF);
+  ProgrammedDevice(image, {"--flash-size", "0x10000"});
+  image.resize(0x10000, 0xFF);
+  // A name of 249 characters: its temporary file beside it must still fit.
+  std::string longName = folder_ + "/" + std::string(244 - folder_.size(), 'b') + ".bin";
+  const std::string backups[] = {folder_ + "/backup.hex", folder_ + "/backup.BIN", longName};
+
+  for (size_t i = 0; i < std::size(backups); i++) {
+    std::string port = "COM" + std::to_string(4 + i);
+    SimDevice& copy = StartSim(port, {"--flash-size", "0x10000"});
+    CliResult steps[] = {Cli({"read", backups[i], "COM3"}), Cli({backups[i], port}),
+                         Cli({"verify", backups[i], port})};
+    for (const CliResult& step : steps) EXPECT_EQ(step.exitStatus, 0) << step.out.back();
+    EXPECT_EQ(StopSim(copy), image) << backups[i];
+  }
+  // Raw bytes placed further up, the flash below them left as it was.
+  SimDevice& placed = StartSim("COM8", {"--flash-size", "0x10000"});
+  std::string part = WriteFile("part.bin", std::string(image.begin(), image.begin() + 0x100));
+  EXPECT_EQ(Cli({part, "COM8", "--address", "0x1D000200"}).exitStatus, 0);
+  Bytes expected(0x10000, 0xFF);
+  std::copy_n(image.begin(), 0x100, expected.begin() + 0x200);
+  EXPECT_EQ(StopSim(placed), expected);
+  EXPECT_EQ(PartFiles(), 0);
+}
+
+TEST_F(CliTest, a_bin_file_that_cannot_be_placed_fails_before_any_port_is_touched) {
+  struct Case {
+    std::string name, contents, address, lastStatus;
+  };
+  const Case cases[] = {
+      {"empty.bin", "", "", "Last Status: Input file is empty."},
+      {"whole.bin", std::string(0x90000, 'a'), "0x1D000004",
+       "Last Status: Input file too large for the image."},
+      {"over.BIN", std::string(0x90001, 'a'), "", "Last Status: Input file too large for the image."},
+      {"odd.bin", "abcd", "0x1D000002", "Last Status: Bad address for the binary file."},
+      {"below.bin", "abcd", "0x1CFFFFFC", "Last Status: Bad address for the binary file."},
+      {"above.bin", "abcd", "0x1D090000", "Last Status: Bad address for the binary file."}};
+  SimDevice& device = StartSim("COM3");
+
+  for (const Case& c : cases) {
+    Lines arguments = {"verify", WriteFile(c.name, c.contents), "COM3"};
+    if (!c.address.empty()) arguments.insert(arguments.end(), {"--address", c.address});
+    CliResult result = Cli(arguments);
+    EXPECT_EQ(result.exitStatus, 1) << c.name;
+    EXPECT_EQ(result.out.size(), 2u) << c.name;
+    EXPECT_EQ(result.out.back(), c.lastStatus) << c.name;
+  }
+  EXPECT_TRUE(TraceOf(device).empty());
+}
+
+TEST_F(CliTest, a_record_file_that_cannot_be_opened_stops_the_command_before_any_board_is_touched) {
+  std::string hex = WriteFile("image.hex", HexFileFor(PseudoRandomBytes(64, 5)));
+  std::string record = folder_ + "/missing/records.jsonl";
+  SimDevice* devices[] = {&StartSim("COM3"), &StartSim("COM4")};
+
+  CliResult results[] = {Cli({hex, "COM3", "--record", record}),
+                         Cli({hex, "COM3", "COM4", "--record", record, "--json"})};
+
+  for (const CliResult& result : results) {
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(result.out.empty());
+    EXPECT_EQ(result.err, Lines{"pentrel-cli: cannot open the record file " + record});
+  }
+  for (SimDevice* device : devices) EXPECT_TRUE(TraceOf(*device).empty());
+}
+
+// The default ends a read once the line is quiet after a byte; --plain-reads waits out each read's
+// 100 ms. A reply dribbled a byte every 25 ms thus takes a read a byte by default, and about one
+// for every four bytes with --plain-reads. Each run counts its reads in a child of the test, a
+// process of its own as pentrel-cli's run is.
+TEST_F(CliTest, reads_end_on_a_quiet_line_by_default_and_last_their_period_with_plain_reads) {
+  const Lines cases[] = {{"info", "COM3"}, {"info", "COM4", "--fast"}, {"info", "COM5", "--plain-reads"}};
+  int reads[3];
+  for (int i = 0; i < 3; i++) {
+    StartSim(cases[i][1], {"--fault", "dribble@query:1", "--gap-ms", "25"});
+    int counted[2];
+    ASSERT_EQ(pipe(counted), 0);
+    if (fork() == 0) {
+      Request request;
+      std::string reason;
+      ParseCommandLine(cases[i], request, reason);
+      ResetSettings();
+      ScriptReads({}, false);
+      int made = RunHere(request) == 0 ? ReadsMade() : -1;
+      _exit(write(counted[1], &made, sizeof made) == sizeof made ? 0 : 1);
+    }
+    close(counted[1]);
+    EXPECT_EQ(read(counted[0], &reads[i], sizeof reads[i]), static_cast<ssize_t>(sizeof reads[i]));
+    close(counted[0]);
+    wait(nullptr);
+  }
+  EXPECT_GE(reads[0], 2 * reads[2]);
+  EXPECT_GE(reads[1], 2 * reads[2]);
+  EXPECT_GT(reads[2], 0);
+}
+
+// The temporary file a read fills has a name of its own making, so a link planted where a
+// predictable name would be is never written through.
+TEST_F(CliTest, a_read_never_writes_through_a_link_at_a_guessable_temporary_name) {
+  std::string out = folder_ + "/backup.bin", victim = WriteFile("victim", "kept");
+  for (std::string guess : {out + ".part", out + "." + std::to_string(getpid()) + ".part"}) {
+    ASSERT_EQ(symlink(victim.c_str(), guess.c_str()), 0);
+  }
+  const uint8_t bytes[] = {1, 2, 3, 4};
+
+  ReadRequest read = FlashFileRequest(std::u16string(out.begin(), out.end()), 4, false);
+  EXPECT_TRUE(read.open() && read.sink(0, bytes, 4) && read.finish(4));
+
+  EXPECT_EQ(FileBytes(out), Bytes(std::begin(bytes), std::end(bytes)));
+  EXPECT_EQ(FileBytes(victim), (Bytes{'k', 'e', 'p', 't'}));
 }
 
 TEST_F(CliTest, ports_lists_each_usable_port_with_its_device) {
@@ -212,6 +332,11 @@ TEST_F(CliTest, every_usage_error_ends_with_status_2_and_a_one_line_reason) {
       // ports: no name longer than a port's, "probe all" alone, no port twice
       {"image.hex", std::string(300, 'C')}, {"image.hex", "COM1", "probe all"},
       {"verify", "image.hex", "COM1", "com1"},
+      // --address only for a .bin file, and a number; read timings that contradict each other
+      {"image.hex", "--address", "0x1D000000"}, {"image.bin", "--address", "1D000000"},
+      {"read", "out.bin", "--address", "0"}, {"image.hex", "--fast", "--plain-reads"},
+      // an output name longer than the system takes (255 bytes a name)
+      {"read", std::string(128, 'o') + "\xC3\xA9" + std::string(126, 'o') + ".bin"},
       // --reset: dtr or rts, on named ports only (never on whatever "probe all" finds)
       {"info", "--reset", "dtr"}, {"image.hex", "COM1", "--reset", "dsr"}, {"ports", "--reset", "rts"},
       {"image.hex", "COM1", "--reset-ms", "50"}, {"info", "COM1", "--reset", "rts", "--reset-ms", "0"}};

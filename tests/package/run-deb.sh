@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 source scripts/lib/prerequisites.sh
 source scripts/lib/debian_package.sh
-install_prerequisites cmake make g++ help2man dpkg-dev srecord
+install_prerequisites cmake make g++ libcli11-dev nlohmann-json3-dev libssl-dev help2man dpkg-dev srecord
 
 deb=$(build_debian_package)
 work=$(mktemp -d /tmp/pentrel-deb.XXXXXX)
@@ -20,7 +20,9 @@ for file in usr/bin/pentrel-cli usr/bin/melor-sim usr/share/man/man1/pentrel-cli
     usr/share/doc/pentrel/README.md usr/share/doc/pentrel/LICENSE; do
   [ -s "$root/$file" ] || fail "$file is missing from $(basename "$deb")"
 done
-zcat "$root/usr/share/man/man1/pentrel-cli.1.gz" | grep -q -F -- '\-\-fast' ||
+dpkg-deb -f "$deb" Depends | grep -q 'libssl3' ||
+  fail "the package does not depend on libssl3, whose libcrypto computes the digests"
+zcat "$root/usr/share/man/man1/pentrel-cli.1.gz" | grep -q -F -- '\-\-plain\-reads' ||
   fail "the man page does not hold pentrel-cli's options"
 if grep -l -F "$PWD" "$root/usr/bin/pentrel-cli" "$root/usr/bin/melor-sim"; then
   fail "a program names the source or build tree"

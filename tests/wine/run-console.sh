@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build's console programs under Wine, in one prefix: every *_tests.exe, the serial
 # checks, and pentrel-cli.exe against melor-sim where Windows has code of its own: probe all, a raw
-# read, ports, two ports at once, text outside ASCII redirected and on a console.
+# read, ports, two ports at once, Ctrl-C, text outside ASCII redirected and on a console.
 source "$(dirname "$0")/wine_env.sh"
 export LC_ALL=C.UTF-8  # Wine reads the command line's bytes in the locale's encoding
 init_prefix
@@ -44,6 +44,20 @@ expect_cli "Programmed 2 of 2 devices." "$hex" COM5 COM6
 stop_sims
 expect_flash COM5 "$WORK/expected.bin"
 expect_flash COM6 "$WORK/expected.bin"
+
+# Ctrl-C puts the port back as it was found (Wine turns SIGINT into the console's CTRL_C_EVENT).
+# Wine maps a DCB to termios its own way, so the line speed stands for the settings.
+start_sim COM5 --answer-after 100000
+found=$(stty -F "$WORK/COM5" speed)
+wine "$PENTREL_WIN_BIN/pentrel-cli.exe" info COM5 >"$WORK/ctrl-c.out" 2>&1 &
+cli=$!
+for _ in $(seq 300); do [ "$(stty -F "$WORK/COM5" speed)" = 57600 ] && break; sleep 0.1; done
+kill -INT "$cli"
+ended=0 && wait "$cli" || ended=$?
+speed=$(stty -F "$WORK/COM5" speed)
+[ "$ended" = 130 ] && [ "$speed" = "$found" ] && echo "pentrel-cli.exe: Ctrl-C put COM5 back" ||
+  { echo "pentrel-cli.exe after Ctrl-C: status $ended, COM5 at $speed baud, not $found"; status=1; }
+stop_sims
 
 # A missing file's name comes back whole: UTF-8 redirected, as wide text on a console.
 name='Zürich-Ωmega.hex'

@@ -3,6 +3,7 @@
 // pipe; escape sequences where the console can take them; Ctrl-C and the console closing.
 #include "../console.h"
 
+#include "../port_settings.h"
 #include "../text.h"  // brings <windows.h>, which <shellapi.h> needs first
 
 #include <shellapi.h>
@@ -24,7 +25,11 @@ bool errorTakesEscapes;
 constexpr int kInterrupted = 130;  // as a POSIX shell reports Ctrl-C
 constexpr int kHungUp = 129;       // the console went away, as a hang-up does
 
+// The ports go back as they were found before anything else: the process ends right after.
 BOOL WINAPI OnControl(DWORD event) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+    PutBackFoundSettings();
+  }
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
     interruptHandler(kInterrupted);
   } else if (event == CTRL_CLOSE_EVENT) {
