@@ -61,8 +61,9 @@ TEST_F(SeveralPortsTest, each_port_runs_in_its_own_child_with_prefixed_lines_and
   CliResult lost = ignoring.Wait();
   CliResult programmed = Cli({SmallImage(), "COM7", "COM5", "--record", RecordFile()});
   CliResult verified = Cli({"verify", SmallImage(), "COM5", "COM7", "--json"});
+  // /dev/full opens as a record file would, and then refuses every line.
   CliResult unwritable = Cli({"verify", SmallImage(), "COM5", "COM7", "--json", "--record",
-                              folder_ + "/missing/record.jsonl"});
+                              "/dev/full"});
 
   EXPECT_EQ(lost.out.back(), "Programmed 0 of 2 devices.");
   EXPECT_EQ(programmed.exitStatus, 1);

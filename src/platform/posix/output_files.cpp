@@ -30,8 +30,12 @@ size_t FolderLength(const char* path) {
   return slash == nullptr ? 0 : static_cast<size_t>(slash - path) + 1;
 }
 
+// Puts what was written to the file on the disk. A file that cannot be synced (EINVAL: a pipe, a
+// terminal, a device such as /dev/stderr given as the record file) has no disk to wait for.
+bool Synced(int fd) { return fsync(fd) == 0 || errno == EINVAL; }
+
 // Makes a new name in a folder durable: the folder's own entry list goes to the disk. A file
-// system that cannot sync a folder (EINVAL) keeps its entries its own way.
+// system that cannot sync a folder keeps its entries its own way.
 bool SyncFolderOf(const char* path) {
   char folder[kUtf8PathBytes];
   size_t length = FolderLength(path);
@@ -39,7 +43,7 @@ bool SyncFolderOf(const char* path) {
   std::strcpy(folder + length, ".");
   int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
-  bool synced = fsync(fd) == 0 || errno == EINVAL;
+  bool synced = Synced(fd);
   return close(fd) == 0 && synced;
 }
 
@@ -106,14 +110,14 @@ bool CanAppendTo(const char16_t* path) {
   int file = open(name.bytes, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (file < 0) return false;
   // The file may be new: its name must be on the disk before records are trusted to it.
-  bool durable = fsync(file) == 0 && SyncFolderOf(name.bytes);
+  bool durable = Synced(file) && SyncFolderOf(name.bytes);
   return close(file) == 0 && durable;
 }
 
 bool AppendToFile(const char16_t* path, const char* bytes, size_t count) {
   int file = open(Utf8Path(path).bytes, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (file < 0) return false;
-  bool whole = write(file, bytes, count) == static_cast<ssize_t>(count) && fsync(file) == 0;
+  bool whole = write(file, bytes, count) == static_cast<ssize_t>(count) && Synced(file);
   return close(file) == 0 && whole;
 }
 
