@@ -114,8 +114,9 @@ PROCESS_INFORMATION Start(std::wstring commandLine) {
 }
 
 // pentrel.exe with these arguments; ended by force when it outlives its scenario by 10 s.
-class Program {
- public:
+struct Program {
+  PROCESS_INFORMATION process_ = {};
+
   explicit Program(const std::wstring& arguments = L"")
       : process_(Start(L"\"" + Env(L"PENTREL_EXE") + L"\" " + arguments)) {}
   ~Program() {
@@ -132,9 +133,6 @@ class Program {
     GetExitCodeProcess(process_.hProcess, &code);
     return code;
   }
-
- private:
-  PROCESS_INFORMATION process_ = {};
 };
 
 void Click(HWND dialog, int id) { Send(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
@@ -195,12 +193,11 @@ void PressKeys(const std::string& keys) { RunUnix("xdotool key --delay 50 " + ke
 void DragByCaption(HWND window, int dx, int dy) {
   RECT r = PlaceOf(window);
   int x = (r.left + r.right) / 2, y = r.top + GetSystemMetrics(SM_CYCAPTION) / 2 + 2;
-  char drag[200];
-  snprintf(drag, sizeof drag,
-           "xdotool mousemove %d %d sleep 0.2 mousedown 1 sleep 0.2 mousemove %d %d sleep 0.2 "
-           "mousemove %d %d sleep 0.2 mouseup 1",
-           x, y, x + dx / 2, y + dy / 2, x + dx, y + dy);
-  RunUnix(drag);
+  auto to = [](int toX, int toY) {
+    return " mousemove " + std::to_string(toX) + " " + std::to_string(toY) + " sleep 0.2";
+  };
+  RunUnix("xdotool" + to(x, y) + " mousedown 1 sleep 0.2" + to(x + dx / 2, y + dy / 2) +
+          to(x + dx, y + dy) + " mouseup 1");
 }
 
 // --- what the program's windows show ----------------------------------------------------------
