@@ -12,7 +12,6 @@
 #include <windows.h>
 
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -180,10 +179,9 @@ void RunUnix(const std::string& command) {
 // A screenshot of the window's rectangle, as NAME.png among the screenshots.
 void Screenshot(const std::string& name, HWND window) {
   RECT r = PlaceOf(window);
-  char crop[80];
-  snprintf(crop, sizeof crop, "%ldx%ld+%ld+%ld", r.right - r.left, r.bottom - r.top, r.left, r.top);
-  RunUnix("import -window root -crop " + std::string(crop) + " +repage \\\"$SHOTS/" + name +
-          ".png\\\"");
+  RunUnix("import -window root -crop " + std::to_string(r.right - r.left) + "x" +
+          std::to_string(r.bottom - r.top) + "+" + std::to_string(r.left) + "+" +
+          std::to_string(r.top) + " +repage \\\"$SHOTS/" + name + ".png\\\"");
 }
 
 // Real key presses, as xdotool names them ("alt+question").
