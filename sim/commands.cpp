@@ -95,6 +95,12 @@ Device MakeDevice(const SimOptions& options) {
                 options.versionMinor, options.deviceId, options.finalResult};
 }
 
+bool WriteFlash(std::FILE* file, const Device& device) {
+  bool written = std::fwrite(device.flash.data(), 1, device.flash.size(), file) ==
+                 device.flash.size();
+  return std::fclose(file) == 0 && written;
+}
+
 Reply Execute(Device& device, const Command& command) {
   if (command.malformed) return Refuse(command.malformed);
   switch (command.kind) {

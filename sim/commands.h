@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
@@ -34,6 +35,9 @@ struct Device {
 };
 
 Device MakeDevice(const SimOptions& options);
+
+// Writes the whole flash into file and closes it; false when either failed.
+bool WriteFlash(std::FILE* file, const Device& device);
 
 struct Reply {
   std::optional<std::vector<std::uint8_t>> payload;  // empty: the command gets no reply

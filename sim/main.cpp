@@ -1,8 +1,9 @@
-// melor-sim's entry point: sets up the pty, trace and dump, serves, and reports.
+// melor-sim's entry point: sets up the pty, trace, dump and control input, serves, and reports.
 #include <cstdio>
 #include <string>
 
 #include "commands.h"
+#include "control.h"
 #include "options.h"
 #include "pty.h"
 #include "serve.h"
@@ -26,12 +27,6 @@ const char* EndText(EndReason reason) {
   return "";
 }
 
-bool WriteDump(std::FILE* file, const Device& device) {
-  bool written = std::fwrite(device.flash.data(), 1, device.flash.size(), file) ==
-                 device.flash.size();
-  return std::fclose(file) == 0 && written;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,17 +48,23 @@ int main(int argc, char** argv) {
   Trace trace;
   if (!options.tracePath.empty() && !OpenTrace(trace, options.tracePath))
     return Fail("cannot write the trace file " + options.tracePath);
-  Pty pty;
   std::string error;
+  Pty pty;
   if (!OpenPty(pty, error)) return Fail(error);
   if (!options.linkPath.empty() && !MakeLink(pty, options.linkPath, error)) return Fail(error);
+  Control control;
+  if (!options.controlPath.empty() && !OpenControl(control, options.controlPath, error)) {
+    if (!options.linkPath.empty()) RemoveLink(pty, options.linkPath);
+    return Fail(error);
+  }
 
   InstallStopSignals();
   std::printf("%s\n", pty.slavePath.c_str());
   std::fflush(stdout);
 
   Device device = MakeDevice(options);
-  Session session{options, pty, device, trace};
+  Session session{options, pty, device, trace, control};
+  StartBoard(session);
   session.line = MakeLineClock(options.baud, options.burstMs);
   if (options.timeoutSeconds > 0)
     session.deadline = SimClock::now() + std::chrono::duration_cast<SimClock::duration>(
@@ -72,10 +73,11 @@ int main(int argc, char** argv) {
 
   ClosePty(pty);
   if (!options.linkPath.empty()) RemoveLink(pty, options.linkPath);
+  CloseControl(control);
   CloseTrace(trace);
   std::printf("melor-sim: %lu commands served, %llu bytes in, %llu bytes out (%s)\n",
               session.counts.total, session.bytesIn, session.bytesOut, EndText(reason));
   std::fflush(stdout);
-  if (dump && !WriteDump(dump, device)) return Fail("cannot write the dump file " + options.dumpPath);
+  if (dump && !WriteFlash(dump, device)) return Fail("cannot write the dump file " + options.dumpPath);
   return kExitOk;
 }

@@ -1,6 +1,8 @@
 // Parsing and help text of melor-sim's command line.
 #include "options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -82,6 +84,28 @@ std::string ParseFault(std::string_view text, SimOptions& options) {
   return "";
 }
 
+// The option's name in a CLI11 message such as "--link: 1 required TEXT missing".
+std::string OptionNamed(std::string_view message) {
+  return std::string(message.substr(0, message.find(':')));
+}
+
+std::string ParseResetLine(std::string_view text, SimOptions& options) {
+  if (text == "dtr") {
+    options.resetLine = ResetLine::Dtr;
+  } else if (text == "rts") {
+    options.resetLine = ResetLine::Rts;
+  } else {
+    return "--needs-reset wants dtr or rts";
+  }
+  return "";
+}
+
+std::string ParseWiring(std::string_view text, SimOptions& options) {
+  if (text != "capacitor" && text != "held") return "--reset-wiring wants capacitor or held";
+  options.resetHeld = text == "held";
+  return "";
+}
+
 using Setter = std::function<std::string(std::string_view, SimOptions&)>;
 
 Setter UnsignedInto(unsigned long SimOptions::*field, unsigned long min, unsigned long max,
@@ -94,18 +118,22 @@ Setter UnsignedInto(unsigned long SimOptions::*field, unsigned long min, unsigne
   };
 }
 
+Setter SecondsInto(double SimOptions::*field, std::string what) {
+  return [=](std::string_view text, SimOptions& options) -> std::string {
+    auto seconds = ParseSeconds(text);
+    if (!seconds) return what;
+    options.*field = *seconds;
+    return "";
+  };
+}
+
 const std::map<std::string, Setter, std::less<>>& Setters() {
   static const std::map<std::string, Setter, std::less<>> setters = {
       {"--link", [](std::string_view t, SimOptions& o) { o.linkPath = t; return std::string(); }},
       {"--dump", [](std::string_view t, SimOptions& o) { o.dumpPath = t; return std::string(); }},
       {"--trace", [](std::string_view t, SimOptions& o) { o.tracePath = t; return std::string(); }},
-      {"--timeout",
-       [](std::string_view t, SimOptions& o) -> std::string {
-         auto seconds = ParseSeconds(t);
-         if (!seconds) return "--timeout wants a number of seconds above 0, e.g. 30 or 2.5";
-         o.timeoutSeconds = *seconds;
-         return "";
-       }},
+      {"--timeout", SecondsInto(&SimOptions::timeoutSeconds,
+                                "--timeout wants a number of seconds above 0, e.g. 30 or 2.5")},
       {"--flash-size",
        [](std::string_view t, SimOptions& o) -> std::string {
          auto size = ParseUnsigned(t, kMaxFlashSize);
@@ -134,6 +162,13 @@ const std::map<std::string, Setter, std::less<>>& Setters() {
       {"--garbage-bytes", UnsignedInto(&SimOptions::garbageBytes, 1, 100000,
                                        "--garbage-bytes wants 1 to 100000 bytes")},
       {"--fault", ParseFault},
+      {"--needs-reset", ParseResetLine},
+      {"--reset-wiring", ParseWiring},
+      {"--bootloader-window", SecondsInto(&SimOptions::bootloaderWindowSeconds,
+                                          "--bootloader-window wants a number of seconds above 0")},
+      {"--miss-resets", UnsignedInto(&SimOptions::missResets, 0, 1000000,
+                                     "--miss-resets wants a count of resets, 0 or more")},
+      {"--control", [](std::string_view t, SimOptions& o) { o.controlPath = t; return std::string(); }},
   };
   return setters;
 }
@@ -144,22 +179,31 @@ ParseResult ParseOptions(int argc, char** argv, SimOptions& options) {
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") return {ParseOutcome::Help, ""};
-    std::string_view name = arg;
-    std::optional<std::string_view> value;
-    if (auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-    }
-    auto setter = Setters().find(name);
-    if (setter == Setters().end())
-      return {ParseOutcome::Error, "unknown option '" + std::string(arg) + "'"};
-    if (!value) {
-      if (i + 1 >= argc) return {ParseOutcome::Error, std::string(name) + " needs a value"};
-      value = argv[++i];
-    }
-    if (std::string error = setter->second(*value, options); !error.empty())
-      return {ParseOutcome::Error, error + " (got '" + std::string(*value) + "')"};
   }
+  CLI::App app{"", "melor-sim"};
+  app.set_help_flag();
+  app.allow_extras();
+  // Each option takes one value an occurrence; a repeated option is set again, in order.
+  for (const auto& [name, setter] : Setters()) {
+    app.add_option_function<std::vector<std::string>>(
+           name,
+           [&options, setter = setter](const std::vector<std::string>& values) {
+             for (const std::string& value : values) {
+               if (std::string error = setter(value, options); !error.empty())
+                 throw CLI::ValidationError(error + " (got '" + value + "')");
+             }
+           })
+        ->allow_extra_args(false);
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ArgumentMismatch& error) {
+    return {ParseOutcome::Error, OptionNamed(error.what()) + " needs a value"};
+  } catch (const CLI::ParseError& error) {
+    return {ParseOutcome::Error, error.what()};
+  }
+  if (!app.remaining().empty())
+    return {ParseOutcome::Error, "unknown option '" + app.remaining().front() + "'"};
   return {ParseOutcome::Run, ""};
 }
 
@@ -201,6 +245,23 @@ Options (--NAME VALUE and --NAME=VALUE both work; numbers may be decimal or 0x h
   --gap-ms MS          gap between bytes of the dribble fault (default 10)
   --garbage-bytes N    length of the garbage fault's burst (default 8)
                                                                   e.g. --garbage-bytes 3000
+  --needs-reset LINE   a board that must be reset into its bootloader through the adapter's
+                       dtr or rts line: it runs its application (silent) until a reset, then
+                       its bootloader answers until --bootloader-window passes without a
+                       command or a close command ends the session  e.g. --needs-reset dtr
+  --reset-wiring W     how LINE reaches the reset: capacitor (asserting the line gives a reset
+                       pulse; the default) or held (the asserted line holds the board in reset,
+                       releasing it starts the board)             e.g. --reset-wiring held
+  --bootloader-window S  seconds the bootloader waits for a command after a reset (default 2)
+  --miss-resets N      the first N resets go unnoticed, as on a board that is slow to power up
+  --control PATH       make PATH a FIFO (removed at exit) that takes one line at a time:
+                         dtr 1, dtr 0, rts 1, rts 0   the tool changed a modem line (a
+                                                      pseudo-terminal cannot show it)
+                         remove                       the board is taken out: nothing answers;
+                                                      with --dump, its flash goes to FILE.N
+                                                      (N: the board's number, from 1)
+                         insert                       a new, blank board is put in
+                                                                  e.g. --control /tmp/melor0.ctl
   --help               this text
 
 Fault kinds:
@@ -224,10 +285,14 @@ Trace lines: an event and key=value fields; at= is milliseconds since start:
   silent n=N cmd=CMD reason=answer-after|no-answer-due|fault [fault=no-reply]
   hangup n=N cmd=CMD fault=hang-up
   ignored reason=bad-checksum|empty|overflow len=STORED
+  ignored reason=application|held|absent len=STORED    (the bootloader was not listening)
   link state=up|down
+  lines dtr=0|1 rts=0|1
+  board n=N state=bootloader|application|held|absent reason=start|reset|missed-reset|window|
+        close|removed|inserted
 
 Exit status: 0 after a normal end (signal, --timeout, hang-up fault), 1 when the terminal,
-link, trace or dump cannot be made, 2 for a bad command line.
+link, control FIFO, trace or dump cannot be made, 2 for a bad command line.
 
 Example: melor-sim --link /tmp/melor0 --trace sim.trace --dump flash.bin --fault late@program:2
 )";

@@ -16,6 +16,9 @@ struct FaultRule {
   unsigned long n;
 };
 
+// The modem line that the board's reset is wired to, if any.
+enum class ResetLine { None, Dtr, Rts };
+
 struct SimOptions {
   std::string linkPath;
   std::string dumpPath;
@@ -33,6 +36,11 @@ struct SimOptions {
   unsigned long gapMs = 10;
   unsigned long garbageBytes = 8;  // length of the garbage fault's burst
   std::vector<FaultRule> faults;
+  ResetLine resetLine = ResetLine::None;  // None: the bootloader always listens
+  bool resetHeld = false;  // the asserted line holds the board in reset, instead of pulsing it
+  double bootloaderWindowSeconds = 2;
+  unsigned long missResets = 0;  // resets the board does not notice
+  std::string controlPath;
 };
 
 enum class ParseOutcome { Run, Help, Error };

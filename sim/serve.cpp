@@ -87,7 +87,7 @@ void Answer(Session& s, const Command& command, FaultSet faults, SimClock::time_
   TraceLine(s.trace, line);
 }
 
-void OnCommand(Session& s, std::span<const std::uint8_t> payload, SimClock::time_point arrived) {
+CommandKind OnCommand(Session& s, std::span<const std::uint8_t> payload, SimClock::time_point arrived) {
   Command command = ParseCommand(payload);
   s.counts.total++;
   s.counts.ofKind[static_cast<std::size_t>(command.kind)]++;
@@ -96,19 +96,26 @@ void OnCommand(Session& s, std::span<const std::uint8_t> payload, SimClock::time
   if (faults.Has(FaultKind::HangUp)) {
     TraceLine(s.trace, "hangup " + CommandFields(s, command) + " fault=hang-up");
     s.hungUp = true;
-    return;
+    return command.kind;
   }
   if (command.kind == CommandKind::Query && s.queriesSeen++ < s.options.answerAfter) {
     TraceLine(s.trace, "silent " + CommandFields(s, command) + " reason=answer-after");
-    return;
+    return command.kind;
   }
   Answer(s, command, faults, arrived);
+  return command.kind;
 }
 
 void OnFrameEnd(Session& s, FrameStatus status, SimClock::time_point arrived) {
   const char* reason = nullptr;
   switch (status) {
-    case FrameStatus::Complete: OnCommand(s, s.receiver.payload(), arrived); return;
+    case FrameStatus::Complete:
+      if (!BootloaderListening(s)) {
+        reason = BoardStateName(s.board.state);
+        break;
+      }
+      CommandHeard(s, OnCommand(s, s.receiver.payload(), arrived) == CommandKind::Close);
+      return;
     case FrameStatus::BadChecksum: reason = "bad-checksum"; break;
     case FrameStatus::Empty: reason = "empty"; break;
     case FrameStatus::Overflow: reason = "overflow"; break;
@@ -159,9 +166,13 @@ void SendDue(Session& s) {
 
 SimClock::time_point NextWake(const Session& s) {
   if (!s.connected) return SimClock::now();
-  if (s.scheduled.empty() || !s.unwritten.empty()) return s.deadline;
-  return std::min(s.deadline,
-                  s.line.HandOver(s.line.NextDeparture(s.scheduled.front().notBefore)));
+  auto wake = std::min(s.deadline, BoardWake(s));
+  if (s.scheduled.empty() || !s.unwritten.empty()) return wake;
+  return std::min(wake, s.line.HandOver(s.line.NextDeparture(s.scheduled.front().notBefore)));
+}
+
+void ReadControl(Session& s) {
+  for (const std::string& line : ReadControlLines(s.control)) TakeControlLine(s, line);
 }
 
 void Pause(std::chrono::nanoseconds length) {
@@ -191,15 +202,20 @@ EndReason Serve(Session& s) {
     if (stopSignal) return EndReason::Signal;
     if (s.hungUp) return EndReason::HangUp;
     if (SimClock::now() >= s.deadline) return EndReason::Timeout;
+    BootloaderListening(s);  // a window that has passed closes on time
     SendDue(s);
     if (s.hangUpOnceSent && s.scheduled.empty() && s.unwritten.empty()) {
       Pause(kCutOffPause);  // the tool may read the half frame before the line goes dead
       TraceLine(s.trace, "hangup fault=cut-off");
       return EndReason::HangUp;
     }
-    pollfd port{s.pty.master, static_cast<short>(POLLIN | (s.unwritten.empty() ? 0 : POLLOUT)), 0};
+    pollfd fds[2] = {
+        {s.pty.master, static_cast<short>(POLLIN | (s.unwritten.empty() ? 0 : POLLOUT)), 0},
+        {s.control.fd, POLLIN, 0}};
+    pollfd& port = fds[0];
     timespec wait = Until(NextWake(s));
-    if (ppoll(&port, 1, &wait, &waitMask) < 0) continue;  // a signal: looked at above
+    if (ppoll(fds, 2, &wait, &waitMask) < 0) continue;  // a signal: looked at above
+    if (fds[1].revents & POLLIN) ReadControl(s);
     bool closed = port.revents & (POLLHUP | POLLERR);
     if (!closed && !s.connected) LinkUp(s);
     if (port.revents & POLLIN) ReadInput(s);

@@ -6,7 +6,9 @@
 #include <deque>
 #include <vector>
 
+#include "board.h"
 #include "commands.h"
+#include "control.h"
 #include "faults.h"
 #include "framing.h"
 #include "options.h"
@@ -26,6 +28,8 @@ struct Session {
   Pty& pty;
   Device& device;
   Trace& trace;
+  Control& control;
+  Board board{};
   SimClock::time_point deadline = SimClock::time_point::max();
   LineClock line{};
   FrameReceiver receiver{};

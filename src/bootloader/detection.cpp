@@ -10,6 +10,7 @@
 #include "settings/settings.h"
 
 DetectedDeviceStore DetectedDevice;
+bool (*DeviceResetHook)(HANDLE port, int attempt) = nullptr;
 
 namespace {
 
@@ -23,6 +24,16 @@ void PromptForResetAt(int attempt) {
   if (attempt != kResetPromptAttempt) return;
   LogMessage(u" ");
   ShowProgress(u"<<< Press the MELOR reset button now >>>");
+}
+
+// Where a person would be asked to press the reset button, a front end that resets the device
+// itself does so instead, and once before the first query too; false ends the search.
+bool ResetOrPromptAt(HANDLE port, int attempt) {
+  if (DeviceResetHook == nullptr) {
+    PromptForResetAt(attempt);
+    return true;
+  }
+  return (attempt != 0 && attempt != kResetPromptAttempt) || DeviceResetHook(port, attempt);
 }
 
 int SendQuery(HANDLE port) {
@@ -116,7 +127,11 @@ HANDLE ProbeNamedPort(uint32_t* flashSize, DCB* savedState, COMMTIMEOUTS* savedT
   }
   for (int attempt = 0; attempt < kDetectionAttempts; attempt++) {
     EndThreadIfAbortRequested();
-    PromptForResetAt(attempt);
+    if (!ResetOrPromptAt(port, attempt)) {
+      ShowProgress(u"");
+      RestorePort(port, savedState, savedTimeouts);
+      return INVALID_HANDLE_VALUE;
+    }
     if (SendQuery(port) != 0) break;
     if (ReadQueryReply(port, ComName, flashSize)) {
       ShowProgress(u"");

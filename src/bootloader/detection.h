@@ -18,6 +18,12 @@ constexpr int kResetPromptAttempt = 4;
 HANDLE ProbeNamedPort(uint32_t* flashSize, DCB* savedState, COMMTIMEOUTS* savedTimeouts);
 HANDLE ProbeAllPorts(uint32_t* flashSize, DCB* savedState, COMMTIMEOUTS* savedTimeouts);
 
+// A front end that can reset the device itself (pentrel-cli's --reset) sets this; pentrel.exe
+// leaves it null. ProbeNamedPort calls it with the open port before the first query (attempt 0)
+// and, instead of asking for the reset button, at kResetPromptAttempt. When it returns false, the
+// search ends there, without a further line, with the port given back and the Last Status it set.
+extern bool (*DeviceResetHook)(HANDLE port, int attempt);
+
 // What the last successful detection found: the port the device answered on and its query reply.
 struct DetectedDeviceStore {
   bool found;  // cleared by whoever starts a new search

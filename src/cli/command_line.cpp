@@ -36,6 +36,10 @@ const char kHelpText[] =
     "  --record FILE   append the result as one JSON line to FILE\n"
     "  --repeat        station mode: start again after every run, until Ctrl-C\n"
     "  --fast          end reads as soon as the line goes quiet after a reply\n"
+    "  --reset LINE    reset the device into its bootloader through the port's dtr or rts line\n"
+    "                  (asserted, then released for the rest of the run), again where a person\n"
+    "                  would be asked to press the reset button; needs named ports\n"
+    "  --reset-ms N    how long --reset asserts the line, in milliseconds (default 100)\n"
     "  --help          this text\n"
     "  --version       the version\n"
     "      pentrel-cli firmware.hex COM3 COM4 COM5 --repeat --fast --record station.jsonl\n"
@@ -58,7 +62,7 @@ bool IsCommandName(const std::string& word) {
 void AddImpliedProgram(std::vector<std::string>& arguments) {
   for (size_t i = 0; i < arguments.size(); i++) {
     const std::string& word = arguments[i];
-    if (word == "--record" || word == "--length") {
+    if (word == "--record" || word == "--length" || word == "--reset" || word == "--reset-ms") {
       i++;
     } else if (word.size() < 2 || word[0] != '-') {
       if (!IsCommandName(word)) arguments.insert(arguments.begin(), "program");
@@ -84,6 +88,18 @@ bool ParseLength(const std::string& text, uint32_t& length) {
   return true;
 }
 
+// A --reset-ms value: whole milliseconds from 1 to 10000.
+bool ParseResetMs(const std::string& text, unsigned& milliseconds) {
+  if (text.empty() || text.size() > 5 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return false;
+  }
+  unsigned long value = std::stoul(text);
+  if (value < 1 || value > 10000) return false;
+  milliseconds = static_cast<unsigned>(value);
+  return true;
+}
+
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
@@ -105,6 +121,18 @@ std::string CheckPorts(const Request& request) {
   return "";
 }
 
+// --reset drives a line of the ports named; with "probe all" it would reset whatever is attached
+// to every port.
+std::string CheckReset(const Request& request, const std::string& resetMsText) {
+  if (request.reset.empty()) return resetMsText.empty() ? "" : "--reset-ms needs --reset";
+  if (request.reset != "dtr" && request.reset != "rts") return "--reset takes dtr or rts";
+  if (request.command == Command::Ports) return "--reset works with program, verify, read and info";
+  if (request.ports.empty()) {
+    return "--reset needs a named port: with \"probe all\" it would reset every device attached";
+  }
+  return "";
+}
+
 std::string CheckRequest(Request& request, const std::string& lengthText) {
   if (!lengthText.empty() && !ParseLength(lengthText, request.length)) {
     return "--length takes a number of bytes above 0, a multiple of 4 (decimal or 0x-hex)";
@@ -120,6 +148,7 @@ std::string CheckRequest(Request& request, const std::string& lengthText) {
 struct Parser {
   CLI::App app{"", "pentrel-cli"};
   std::string lengthText;
+  std::string resetMsText;
   std::string port;  // the one port of read and info
 
   explicit Parser(Request& request) {
@@ -129,6 +158,9 @@ struct Parser {
     app.add_flag("--fast", request.fast);
     app.add_flag("--repeat", request.repeat);
     app.add_option("--record", request.record);
+    app.add_option("--reset", request.reset);
+    app.add_option("--reset-ms", resetMsText);
+    app.add_flag("--presence-check", request.presenceCheck);
     for (const char* name : {"program", "verify"}) {
       CLI::App* command = app.add_subcommand(name)->fallthrough();
       command->add_option("HEXFILE", request.file)->required();
@@ -175,11 +207,32 @@ ParseOutcome ParseCommandLine(std::vector<std::string> arguments, Request& reque
   request.command = parser.Chosen();
   if (!parser.port.empty()) request.ports = {parser.port};
   reason = CheckRequest(request, parser.lengthText);
+  if (reason.empty()) reason = CheckReset(request, parser.resetMsText);
+  if (reason.empty() && !parser.resetMsText.empty() &&
+      !ParseResetMs(parser.resetMsText, request.resetMs)) {
+    reason = "--reset-ms takes a number of milliseconds from 1 to 10000";
+  }
   return reason.empty() ? ParseOutcome::Run : ParseOutcome::UsageError;
 }
+
+namespace {
+
+void AddResetArguments(const Request& request, std::vector<std::string>& words) {
+  if (request.reset.empty()) return;
+  words.insert(words.end(), {"--reset", request.reset, "--reset-ms", std::to_string(request.resetMs)});
+}
+
+}  // namespace
 
 std::vector<std::string> ChildArguments(const Request& request, const std::string& port) {
   std::vector<std::string> words = {CommandName(request.command), request.file, port, "--json"};
   if (request.fast) words.push_back("--fast");
+  AddResetArguments(request, words);
+  return words;
+}
+
+std::vector<std::string> PresenceCheckArguments(const Request& request, const std::string& port) {
+  std::vector<std::string> words = {"info", port, "--json", "--presence-check"};
+  AddResetArguments(request, words);
   return words;
 }

@@ -16,6 +16,10 @@ struct Request {
   bool fast = false;
   bool repeat = false;
   std::string record;              // --record FILE; empty when not given
+  std::string reset;               // --reset LINE: "dtr" or "rts"; empty when not given
+  unsigned resetMs = 100;          // --reset-ms: how long the line is asserted
+  bool presenceCheck = false;      // a station's look for a board: give up where --reset would
+                                   // reset the device again
 };
 
 enum class ParseOutcome { Run, Help, Version, UsageError };
@@ -31,5 +35,8 @@ const char* CommandName(Command command);
 // The arguments that run the request again as one of several children: one port, results as
 // JSON; the parent keeps the record.
 std::vector<std::string> ChildArguments(const Request& request, const std::string& port);
+
+// The arguments of a station's look, with --reset, for whether a board answers on the port.
+std::vector<std::string> PresenceCheckArguments(const Request& request, const std::string& port);
 
 extern const char kHelpText[];

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/board_change.h"
 #include "cli/console_text.h"
 #include "cli/json_view.h"
 #include "cli/port_rows.h"
@@ -199,9 +200,17 @@ bool CountStationRun(Lane& lane) {
   return true;
 }
 
+// A station with --reset runs a board only once it answers, and the same board only once.
+bool NextBoardReady(const Lane& lane) {
+  if (!request->repeat || request->reset.empty()) return true;
+  bool boardInPlace = lane.result.is_object() && lane.result.contains("device") &&
+                      lane.result.at("device").is_object();
+  return AwaitNextBoard(*request, lane.port, lane.prefix, boardInPlace);
+}
+
 DWORD WINAPI LaneThread(LPVOID parameter) {
   Lane& lane = lanes[reinterpret_cast<size_t>(parameter)];
-  while (RunOnce(lane) && request->repeat && InterruptStatus() == 0) {
+  while (NextBoardReady(lane) && RunOnce(lane) && request->repeat && InterruptStatus() == 0) {
     if (!CountStationRun(lane) || InterruptStatus() != 0) break;
   }
   return 0;

@@ -10,6 +10,7 @@
 #include "cli/console_view.h"
 #include "cli/flash_file.h"
 #include "cli/json_view.h"
+#include "cli/line_reset.h"
 #include "cli/result.h"
 #include "log/message_log.h"
 #include "platform/console.h"
@@ -42,6 +43,7 @@ void TakeSettings(const Request& request) {
   TextCopy(HexFileName, kPathCapacity, Utf16Of(request.file).c_str());
   if (!request.ports.empty()) TextCopy(ComName, kPathCapacity, Utf16Of(request.ports[0]).c_str());
   FastReplies = request.fast;
+  InstallLineReset(request);
 }
 
 HANDLE StartWorker(const Request& request, ReadRequest* read) {

@@ -161,6 +161,25 @@ TEST_F(CliTest, json_lines_parse_and_the_result_carries_the_last_status_device_a
                           {"image", {{"bytes", 1016}, {"sha256", Sha256Sum(image)}}}}));
 }
 
+// A pseudo-terminal has no modem lines: each run, a child's and a station's too, ends before
+// anything is sent.
+TEST_F(CliTest, reset_on_a_port_without_modem_lines_ends_with_one_line_and_status_1) {
+  SimDevice& first = StartSim("COM1");
+  SimDevice& second = StartSim("COM2");
+  std::string hex = WriteFile("image.hex", HexFileFor(Bytes(64, 0x5A)));
+  CliResult alone = Cli({hex, "COM1", "--reset", "rts"});
+  EXPECT_EQ(alone.exitStatus, 1);
+  EXPECT_EQ(alone.out, Lines{"Last Status: Unable to reset MELOR: the port cannot drive RTS."});
+  CliResult both = Cli({hex, "COM1", "COM2", "--reset", "dtr"});
+  EXPECT_EQ(both.exitStatus, 1);
+  EXPECT_EQ(both.out[1], "[COM2] Last Status: Unable to reset MELOR: the port cannot drive DTR.");
+  CliResult station = Cli({hex, "COM1", "--repeat", "--reset", "dtr"});  // ends, not waits
+  EXPECT_EQ(station.exitStatus, 1);
+  EXPECT_EQ(station.out.back(), "Last Status: Unable to reset MELOR: the port cannot drive DTR.");
+  EXPECT_TRUE(TraceOf(first).empty());
+  EXPECT_TRUE(TraceOf(second).empty());
+}
+
 TEST_F(CliTest, long_lines_come_whole_in_text_and_from_thirty_json_processes_on_one_pipe) {
   // A stable by-id name, longer than the desktop window's rows; thirty processes log it at once.
   std::string port = folder_ + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
@@ -192,7 +211,10 @@ TEST_F(CliTest, every_usage_error_ends_with_status_2_and_a_one_line_reason) {
       {"read", "out.bin", "--length", "99999999999"}, {"verify", "image.hex", "--length", "4"},
       // ports: no name longer than a port's, "probe all" alone, no port twice
       {"image.hex", std::string(300, 'C')}, {"image.hex", "COM1", "probe all"},
-      {"verify", "image.hex", "COM1", "com1"}};
+      {"verify", "image.hex", "COM1", "com1"},
+      // --reset: dtr or rts, on named ports only (never on whatever "probe all" finds)
+      {"info", "--reset", "dtr"}, {"image.hex", "COM1", "--reset", "dsr"}, {"ports", "--reset", "rts"},
+      {"image.hex", "COM1", "--reset-ms", "50"}, {"info", "COM1", "--reset", "rts", "--reset-ms", "0"}};
 
   for (const Lines& arguments : cases) {
     CliResult result = Cli(arguments);

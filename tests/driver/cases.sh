@@ -144,6 +144,56 @@ case_station_waits_quietly_across_replug() {
   ! sort /tmp/station | uniq -c | grep -v '^ *[12] ' || no "lines repeated while waiting"
 }
 
+# wait_lines OUT LINE N: until /tmp/OUT holds LINE N times, for up to 60 s.
+wait_lines() {
+  for _ in $(seq 300); do [ "$(grep -cx -- "$2" "/tmp/$1")" -ge "$3" ] && return 0; sleep 0.2; done
+  no "/tmp/$1 never held \"$2\" $3 times:" "$(cat "/tmp/$1")"
+}
+prompt="<<< Press the MELOR reset button now >>>"
+held_dtr="--needs-reset dtr --reset-wiring held"
+
+# A board whose reset is held while DTR is asserted: --reset dtr programs it without a prompt;
+# without --reset it stays in reset.
+case_reset_dtr() {
+  plug 2 $held_dtr && run reset 0 "$hex" /dev/ttyUSB2 --reset dtr --fast && expect reset "$ok" &&
+    ! grep -q "$prompt" /tmp/reset.err && unplug 2 image && plug 2 $held_dtr &&
+    run plain 1 "$hex" /dev/ttyUSB2 --fast && expect plain "Last Status: MELOR not found" &&
+    grep -q "$prompt" /tmp/plain.err && unplug 2
+}
+
+# Held by RTS: programmed, and RTS released from the first command to the close.
+case_reset_rts_held() {
+  plug 2 --needs-reset rts --reset-wiring held && run rts 0 "$hex" /dev/ttyUSB2 --reset rts --fast &&
+    expect rts "$ok" && echo "@released 2 rts" && unplug 2 image
+}
+
+# Through a capacitor, a board that misses the first pulse (the port's opening gives it) is reset
+# again at the prompt's attempt.
+case_reset_again_at_prompt() {
+  plug 2 --needs-reset dtr --miss-resets 1 && run again 0 "$hex" /dev/ttyUSB2 --reset dtr --fast &&
+    expect again "$ok" && expect again "No answer: reset through DTR again" && unplug 2 image
+}
+
+# A station with --reset: three boards in turn, each programmed and counted once, the first left
+# in place a while; "probe all" with --reset is refused.
+case_reset_station() {
+  local station status
+  run probe_all 2 info --reset dtr && plug 2 $held_dtr &&
+    start station "$hex" /dev/ttyUSB2 --repeat --reset dtr --fast || return 1
+  station=$!
+  wait_lines station "Station: waiting for the board to be taken out." 1 && sleep 3 &&
+    for n in 2 3; do
+      echo "@control 2 remove" && wait_lines station "Station: waiting for the next board." $n &&
+        echo "@control 2 insert" && wait_lines station "Station: $n programmed, 0 failed." 1 || break
+    done
+  kill -TERM $station
+  wait $station
+  status=$?
+  [ $status = 0 ] && [ "$(grep -c "^$ok" /tmp/station)" = 3 ] && ! grep -q "Station: 4" /tmp/station ||
+    no "station: status $status, output:" "$(cat /tmp/station)" || return 1
+  echo "@boards 2 2" && unplug 2 image
+}
+
 plug 0 && plug 1
 for name in $(echo "$1" | tr , ' '); do
   echo "@case $name"

@@ -19,8 +19,8 @@ kernel=$(ls /boot/vmlinuz-* | sort -V | tail -n 1)
 modules=/lib/modules/${kernel#/boot/vmlinuz-}
 initramfs=$build/driver-rig.cpio.gz
 work=$(mktemp -d /tmp/pentrel-rig.XXXXXX)
-qemu_pid="" sims=()
-trap 'kill $qemu_pid ${sims[*]} 2>/dev/null || true; wait; rm -rf "$work"' EXIT
+qemu_pid="" follower="" sims=()
+trap 'kill $qemu_pid $follower ${sims[*]} 2>/dev/null || true; wait; rm -rf "$work"' EXIT
 
 # The modules xhci-pci and ftdi_sio need, each after those it depends on (modules.dep order).
 module_chain() {
@@ -71,8 +71,8 @@ plug() {
   local k=$1 pty=""
   shift
   # shellcheck disable=SC2086
-  "$build/bin/melor-sim" --dump "$work/dump$k" --timeout 600 ${RIG_SIM_ARGS:-} "$@" \
-    > "$work/sim$k.out" &
+  "$build/bin/melor-sim" --dump "$work/dump$k" --timeout 600 --control "$work/control-u$k" \
+    --trace "$work/trace$k" ${RIG_SIM_ARGS:-} "$@" > "$work/sim$k.out" &
   sims[k]=$!
   until [ -n "$pty" ]; do
     kill -0 "${sims[k]}" || return 1
@@ -99,6 +99,20 @@ unplug() {
     broken+=" (adapter $k's flash does not hold the image)"
 }
 
+# released K LINE: from adapter K's first command to its close, LINE was never asserted.
+released() {
+  sed -n '/^rx /,/cmd=close/p' "$work/trace$1" | grep -q "^lines.* $2=1" &&
+    broken+=" ($2 was asserted during adapter $1's run)"
+  grep -q "cmd=close" "$work/trace$1" || broken+=" (adapter $1's run did not close)"
+}
+
+# boards K N: adapter K's boards 1 to N, taken out through its control input, hold the image.
+boards() {
+  for n in $(seq "$2"); do
+    cmp -s "$work/dump$1.$n" "$work/expected.bin" || broken+=" (board $n of adapter $1 does not hold the image)"
+  done
+}
+
 srec_cat examples/firmware.hex -intel -offset -0x1D000000 -fill 0xFF 0 0x80000 \
   -o "$work/expected.bin" -binary
 for input in "$build/bin/pentrel-cli" tests/driver/*.sh examples/firmware.hex \
@@ -107,12 +121,16 @@ for input in "$build/bin/pentrel-cli" tests/driver/*.sh examples/firmware.hex \
 done
 list=${cases[*]}
 # shellcheck disable=SC2086
-timeout 200 qemu-system-x86_64 -accel tcg -m 256 -nodefaults -no-user-config -display none \
+timeout 300 qemu-system-x86_64 -accel tcg -m 256 -nodefaults -no-user-config -display none \
   -no-reboot -kernel "$kernel" -initrd "$initramfs" \
   -append "console=ttyS0 quiet panic=-1 cases=${list// /,}" \
   -serial "file:$work/console.log" -serial "file:$work/guest.out" -device qemu-xhci,id=xhci \
-  -qmp "unix:$work/qmp,server=on,wait=off" ${RIG_QEMU_ARGS:-} &
+  -qmp "unix:$work/qmp,server=on,wait=off" -qmp "unix:$work/qmp-lines,server=on,wait=off" \
+  -trace usb_serial_handle_control -D "$work/qemu.trace" ${RIG_QEMU_ARGS:-} &
 qemu_pid=$!
+# Every DTR/RTS change the guest's driver makes reaches the melor-sim behind its adapter.
+python3 tests/driver/follow_modem_lines.py "$work/qemu.trace" "$work/qmp-lines" "$work/control-%s" &
+follower=$!
 until [ -S "$work/qmp" ]; do kill -0 "$qemu_pid" || exit 1; sleep 0.05; done
 coproc QMP { socat - "UNIX-CONNECT:$work/qmp"; }
 qmp qmp_capabilities
@@ -124,6 +142,9 @@ while IFS= read -r line; do
   case $tag in
     @plug) plug "$k" $rest || broken+=" (adapter $k not plugged)" ;;
     @unplug) unplug "$k" "$rest" || broken+=" (adapter $k not unplugged)" ;;
+    @control) echo "$rest" > "$work/control-u$k" ;;
+    @released) released "$k" "$rest" ;;
+    @boards) boards "$k" "$rest" ;;
     @case) broken="" started=$SECONDS ;;
     @pass | @fail)
       reported+="$k "

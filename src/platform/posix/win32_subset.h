@@ -152,4 +152,10 @@ BOOL GetCommState(HANDLE file, LPDCB dcb);
 BOOL SetCommState(HANDLE file, LPDCB dcb);
 BOOL GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts);
 BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts);
+// The modem lines, raised and lowered by hand: SETRTS, CLRRTS, SETDTR and CLRDTR only.
+#define SETRTS 3
+#define CLRRTS 4
+#define SETDTR 5
+#define CLRDTR 6
+BOOL EscapeCommFunction(HANDLE file, DWORD function);
 DWORD QueryDosDeviceW(LPCWSTR deviceName, LPWSTR targetPath, DWORD max);
