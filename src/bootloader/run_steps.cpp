@@ -133,10 +133,15 @@ void StartRun() {
   ShowProgress(u"");
 }
 
+bool (*LoadedImageCheck)() = nullptr;
+
 bool LoadFirmwareImage() {
   if (LoadHexFile() != 0) return false;
   run.imageLength = ImageLength();
-  return true;
+  if (LoadedImageCheck == nullptr || LoadedImageCheck()) return true;
+  // A refused image is neither written nor compared.
+  run.imageLength = 0;
+  return false;
 }
 
 uint32_t LoadedImageLength() { return run.imageLength; }

@@ -10,8 +10,13 @@
 // forgets the previous run's image and device.
 void StartRun();
 
-// Loads the HEX file named by HexFileName into the firmware image.
+// Loads the HEX file named by HexFileName into the firmware image, and has LoadedImageCheck
+// accept it when one is set.
 bool LoadFirmwareImage();
+
+// Looks at the image just loaded, before any device is looked for; false refuses it, having
+// logged why and set the Last Status. Null (the desktop program's runs) accepts every image.
+extern bool (*LoadedImageCheck)();
 
 // Bytes of the image that the run writes; 0 until an image has loaded.
 uint32_t LoadedImageLength();

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "log/format.h"
+#include "platform/process.h"
 
 const char kHelpText[] =
     "Usage: pentrel-cli [COMMAND] FILE [PORT...] [OPTIONS]\n\n"
@@ -62,7 +63,8 @@ bool IsCommandName(const std::string& word) {
 void AddImpliedProgram(std::vector<std::string>& arguments) {
   for (size_t i = 0; i < arguments.size(); i++) {
     const std::string& word = arguments[i];
-    if (word == "--record" || word == "--length" || word == "--reset" || word == "--reset-ms") {
+    if (word == "--record" || word == "--length" || word == "--reset" || word == "--reset-ms" ||
+        word == "--parent" || word == "--image-sha256") {
       i++;
     } else if (word.size() < 2 || word[0] != '-') {
       if (!IsCommandName(word)) arguments.insert(arguments.begin(), "program");
@@ -161,6 +163,9 @@ struct Parser {
     app.add_option("--reset", request.reset);
     app.add_option("--reset-ms", resetMsText);
     app.add_flag("--presence-check", request.presenceCheck);
+    app.add_option("--parent", request.parent);
+    app.add_option("--image-sha256", request.imageDigest);
+    app.add_flag("--station-run", request.stationRun);
     for (const char* name : {"program", "verify"}) {
       CLI::App* command = app.add_subcommand(name)->fallthrough();
       command->add_option("HEXFILE", request.file)->required();
@@ -217,6 +222,12 @@ ParseOutcome ParseCommandLine(std::vector<std::string> arguments, Request& reque
 
 namespace {
 
+// A child ends with this process (see EndWithParent).
+std::vector<std::string> ChildWords(std::vector<std::string> words) {
+  words.insert(words.end(), {"--json", "--parent", std::to_string(CurrentProcessId())});
+  return words;
+}
+
 void AddResetArguments(const Request& request, std::vector<std::string>& words) {
   if (request.reset.empty()) return;
   words.insert(words.end(), {"--reset", request.reset, "--reset-ms", std::to_string(request.resetMs)});
@@ -224,15 +235,19 @@ void AddResetArguments(const Request& request, std::vector<std::string>& words) 
 
 }  // namespace
 
-std::vector<std::string> ChildArguments(const Request& request, const std::string& port) {
-  std::vector<std::string> words = {CommandName(request.command), request.file, port, "--json"};
+std::vector<std::string> ChildArguments(const Request& request, const std::string& port,
+                                        const std::string& imageDigest) {
+  std::vector<std::string> words = ChildWords({CommandName(request.command), request.file, port});
   if (request.fast) words.push_back("--fast");
+  if (request.repeat) words.push_back("--station-run");
+  if (!request.record.empty()) words.insert(words.end(), {"--record", request.record});
+  if (!imageDigest.empty()) words.insert(words.end(), {"--image-sha256", imageDigest});
   AddResetArguments(request, words);
   return words;
 }
 
 std::vector<std::string> PresenceCheckArguments(const Request& request, const std::string& port) {
-  std::vector<std::string> words = {"info", port, "--json", "--presence-check"};
+  std::vector<std::string> words = ChildWords({"info", port, "--presence-check"});
   AddResetArguments(request, words);
   return words;
 }

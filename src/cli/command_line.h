@@ -20,6 +20,10 @@ struct Request {
   unsigned resetMs = 100;          // --reset-ms: how long the line is asserted
   bool presenceCheck = false;      // a station's look for a board: give up where --reset would
                                    // reset the device again
+  // Set only by a parent on the command lines of its children (see ChildArguments).
+  unsigned parent = 0;             // --parent PID: the process whose end ends this one
+  std::string imageDigest;         // --image-sha256 HEX: the only image this run may use
+  bool stationRun = false;         // --station-run: one run of a station
 };
 
 enum class ParseOutcome { Run, Help, Version, UsageError };
@@ -32,9 +36,10 @@ ParseOutcome ParseCommandLine(std::vector<std::string> arguments, Request& reque
 // The command's name as the command line spells it.
 const char* CommandName(Command command);
 
-// The arguments that run the request again as one of several children: one port, results as
-// JSON; the parent keeps the record.
-std::vector<std::string> ChildArguments(const Request& request, const std::string& port);
+// The arguments that run the request again as one of several children of this process: one
+// port, results as JSON, the child's own record line, and the image digest when not empty.
+std::vector<std::string> ChildArguments(const Request& request, const std::string& port,
+                                        const std::string& imageDigest);
 
 // The arguments of a station's look, with --reset, for whether a board answers on the port.
 std::vector<std::string> PresenceCheckArguments(const Request& request, const std::string& port);

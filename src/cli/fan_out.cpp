@@ -7,6 +7,7 @@
 
 #include "cli/board_change.h"
 #include "cli/console_text.h"
+#include "cli/image_check.h"
 #include "cli/json_view.h"
 #include "cli/port_rows.h"
 #include "cli/result.h"
@@ -25,13 +26,14 @@ struct Lane {
   std::string prefix;   // "[COM3] " when there are several ports, empty otherwise
   bool foundDevice = false;  // the current run found a board
   Json result;          // the current run's result object; null until it came
-  bool lastOk = false;  // how the last finished run ended
+  bool lastOk = false;  // the last run's ending is known, and it did what the command says
   int succeeded = 0;
   int failed = 0;
   bool interruptedRun = false;  // Ctrl-C ended a run that had found its board
   bool stationStopped = false;  // a run ended in a way that no next board can change
   // In a station, a run's lines wait here until it finds its board, so that the runs that wait
-  // for the next board do not fill the screen with the same few lines every second.
+  // for the next board do not fill the screen with the same few lines every second. Progress
+  // on a terminal is drawn at once: a bar is redrawn in place, it piles nothing up.
   std::vector<Json> heldBack;
   std::vector<Json> lastWaitingLines;
 };
@@ -39,7 +41,7 @@ struct Lane {
 const Request* request;
 std::vector<Lane> lanes;
 char16_t ownPath[kPathCapacity];
-bool recordFailed;
+std::string imageDigest;  // what every run's image must be; empty for commands without one
 
 // The word for a run that did what the command says: "programmed", "verified", "found".
 const char* SuccessWord() {
@@ -67,6 +69,11 @@ void RenderHeldBack(Lane& lane) {
   lane.heldBack.clear();
 }
 
+bool HeldBack(const Lane& lane, const std::string& kind) {
+  if (!request->repeat || lane.foundDevice) return false;
+  return kind == "log" || kind == "in_use" || (request->json && kind == "progress");
+}
+
 void TakeLine(Lane& lane, const std::string& line) {
   Json event = Json::parse(line, nullptr, false);
   if (event.is_discarded() || !event.is_object()) return;
@@ -78,10 +85,10 @@ void TakeLine(Lane& lane, const std::string& line) {
   // A station shows each result when it has counted the run.
   if (request->repeat && kind == "result") return;
   LockConsole();
-  if (request->repeat && !lane.foundDevice && (kind == "log" || kind == "in_use")) {
+  if (HeldBack(lane, kind)) {
     lane.heldBack.push_back(event);
   } else {
-    RenderHeldBack(lane);
+    if (lane.foundDevice) RenderHeldBack(lane);
     RenderEvent(lane, event);
   }
   UnlockConsole();
@@ -101,7 +108,7 @@ void FollowChild(Lane& lane, int child) {
 
 // Starts one run of the command on the lane's port; -1 when no child could be started.
 int StartChildRun(Lane& lane) {
-  std::vector<std::string> words = ChildArguments(*request, lane.port);
+  std::vector<std::string> words = ChildArguments(*request, lane.port, imageDigest);
   words.insert(words.begin(), Utf8Of(ownPath));
   std::vector<std::u16string> wide;
   for (const std::string& word : words) wide.push_back(Utf16Of(word));
@@ -110,12 +117,10 @@ int StartChildRun(Lane& lane) {
   return StartChild(ownPath, arguments.data(), static_cast<int>(arguments.size()));
 }
 
-// A run's result: appended to the record file when one is asked for, then shown in a station:
-// the object itself in JSON mode, its Last Status line otherwise.
+// A station shows each run's result (its child has appended it to the record file already): the
+// object itself in JSON mode, its Last Status line otherwise.
 void ShowResult(Lane& lane) {
-  if (!lane.result.is_object()) return;
-  if (!request->record.empty() && !AppendRecord(request->record, lane.result)) recordFailed = true;
-  if (!request->repeat) return;
+  if (!lane.result.is_object() || !request->repeat) return;
   if (request->json) {
     PrintJson(lane.result);
   } else {
@@ -138,45 +143,41 @@ void ReportStation(Lane& lane) {
   UnlockConsole();
 }
 
-// One run on the lane's port, to its end; false when no run could be started.
+// A lane that cannot go on says why; its port counts as failed, and a station as stopped.
+void StopLane(Lane& lane, const std::string& what) {
+  DWORD error = GetLastError();
+  LockConsole();
+  PrintAboveBars(lane.prefix + "pentrel-cli: unable to start " + what + " for " + lane.port +
+                 " (" + std::to_string(error) + ")");
+  UnlockConsole();
+  lane.lastOk = false;
+  lane.stationStopped = true;
+}
+
+// One run on the lane's port, to its end; false when no run could be started. A run counts as
+// good only when its ending is known and its result says so.
 bool RunOnce(Lane& lane) {
   lane.foundDevice = false;
   lane.result = nullptr;
   int child = StartChildRun(lane);
   if (child < 0) {
-    LockConsole();
-    PrintAboveBars(lane.prefix + "pentrel-cli: unable to start a run for " + lane.port);
-    UnlockConsole();
-    lane.lastOk = false;
+    StopLane(lane, "a run");
     return false;
   }
   FollowChild(lane, child);
   int status = WaitForChild(child);
-  lane.lastOk = status == 0;
-  if (!request->repeat) {
-    LockConsole();
-    ShowResult(lane);
-    UnlockConsole();
-  }
+  lane.lastOk = status == 0 && lane.result.is_object() && lane.result.value("ok", false);
   if (InterruptStatus() != 0 && lane.foundDevice && !lane.result.is_object()) {
     lane.interruptedRun = true;
   }
   return true;
 }
 
-// A run that found no board because there was none (yet) on the port: the station waits on.
-bool WaitingForBoard(const Lane& lane) {
-  if (!lane.result.is_object() || lane.result["device"].is_object()) return false;
-  std::string status = lane.result.value("status", "");
-  return status == "Last Status: MELOR not found" ||
-         status == "Last Status: Unable to open COM port.";
-}
-
 // A station counts every run that found a board. One that was waiting for a board starts again
 // after a pause, so that a port that cannot be opened is not tried in a spin; any other ending
 // (a file that does not load) cannot change with the next board and ends the station.
 bool CountStationRun(Lane& lane) {
-  if (WaitingForBoard(lane)) {
+  if (WaitedForBoard(lane.result)) {
     LockConsole();
     if (lane.heldBack != lane.lastWaitingLines) {
       lane.lastWaitingLines = lane.heldBack;
@@ -242,7 +243,7 @@ int ExitStatus() {
   }
   // A station stopped while every port waited for its next board ends by its count.
   if (InterruptStatus() != 0 && (!request->repeat || runInterrupted)) return InterruptStatus();
-  return anyFailed || recordFailed ? 1 : 0;
+  return anyFailed ? 1 : 0;
 }
 
 }  // namespace
@@ -264,11 +265,18 @@ int RunOnEveryPort(const Request& given) {
     lanes.push_back(lane);
     prefixes.push_back(lane.prefix);
   }
+  if (given.command != Command::Info) imageDigest = ImageDigestForChildren(given);
   InitPortRows(prefixes);
   ForwardInterruptsToChildren();
+  // Each lane thread waits for its children: on Linux a child ends with the thread that started it.
   std::vector<HANDLE> threads;
   for (size_t i = 0; i < lanes.size(); i++) {
-    threads.push_back(CreateThread(nullptr, 0, LaneThread, reinterpret_cast<LPVOID>(i), 0, nullptr));
+    HANDLE thread = CreateThread(nullptr, 0, LaneThread, reinterpret_cast<LPVOID>(i), 0, nullptr);
+    if (thread == nullptr) {
+      StopLane(lanes[i], "its lane");
+    } else {
+      threads.push_back(thread);
+    }
   }
   for (HANDLE thread : threads) {
     WaitForSingleObject(thread, INFINITE);

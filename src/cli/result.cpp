@@ -8,8 +8,7 @@
 #include "bootloader/run_steps.h"
 #include "cli/console_text.h"
 #include "cli/flash_file.h"
-#include "cli/sha256.h"
-#include "image/firmware_image.h"
+#include "cli/image_check.h"
 #include "log/message_log.h"
 #include "platform/output_files.h"
 
@@ -30,14 +29,7 @@ Json ImageObject(Command command) {
   }
   uint32_t length = LoadedImageLength();
   if (length == 0) return nullptr;
-  // The bytes the run writes: the image, rounded up past its data with the erased value, which
-  // may reach beyond the image buffer's end.
-  Sha256 digest;
-  uint32_t stored = length < kImageSize ? length : kImageSize;
-  digest.Add(FirmwareImage.bytes, stored);
-  const uint8_t erased[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-  digest.Add(erased, length - stored);
-  return Json{{"bytes", length}, {"sha256", digest.HexDigest()}};
+  return Json{{"bytes", length}, {"sha256", LoadedImageDigest()}};
 }
 
 Json PortOf(const Request& request) {
@@ -79,9 +71,19 @@ bool AppendRecord(const std::string& path, Json result) {
   return false;
 }
 
+bool WaitedForBoard(const Json& result) {
+  if (!result.is_object()) return false;
+  auto device = result.find("device");
+  if (device != result.end() && device->is_object()) return false;
+  std::string status = result.value("status", "");
+  return status == "Last Status: MELOR not found" ||
+         status == "Last Status: Unable to open COM port.";
+}
+
 int Conclude(const Request& request, Json result) {
   int status = result["exit"];
-  if (!request.record.empty() && !AppendRecord(request.record, result) && status == 0) {
+  bool recorded = !request.record.empty() && !(request.stationRun && WaitedForBoard(result));
+  if (recorded && !AppendRecord(request.record, result) && status == 0) {
     status = 1;
     result["exit"] = status;
     result["ok"] = false;

@@ -9,12 +9,14 @@
 #include "cli/console_text.h"
 #include "cli/console_view.h"
 #include "cli/flash_file.h"
+#include "cli/image_check.h"
 #include "cli/json_view.h"
 #include "cli/line_reset.h"
 #include "cli/result.h"
 #include "log/message_log.h"
 #include "platform/console.h"
 #include "platform/port_holder.h"
+#include "platform/process.h"
 #include "platform/text.h"
 #include "platform/view_window.h"
 #include "settings/settings.h"
@@ -77,7 +79,10 @@ void ReportPortHolder(const Request& request) {
 
 int RunHere(const Request& request) {
   auto start = std::chrono::steady_clock::now();
+  // A child whose parent has gone would run a board that nobody follows.
+  if (request.parent != 0 && !EndWithParent(request.parent)) return 1;
   TakeSettings(request);
+  CheckLoadedImages(request);
   InitMessageLog();
   LogWindow = CreateViewWindow(request.json ? JsonViewProc : ConsoleViewProc);
   OnInterrupt(OnCtrlC);

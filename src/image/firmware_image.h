@@ -18,6 +18,10 @@ extern FirmwareImageStore FirmwareImage;
 // failure, having logged why and set the Last Status.
 int LoadHexFile();
 
+// Whether the last load stopped at an end-of-file record. A file without one loads as it stands,
+// so a file cut short (still being copied, say) loads too; the console warns about it.
+bool HexFileEndedWithRecord();
+
 // The value of a hexadecimal field of up to digits characters (2 or 4) at text; a field cut short
 // by the end of the text yields the digits seen so far.
 uint32_t ParseHexField(const char* text, int digits);

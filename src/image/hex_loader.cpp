@@ -15,6 +15,8 @@ FirmwareImageStore FirmwareImage;
 
 namespace {
 
+bool endRecordSeen;  // the last load stopped at an end-of-file record
+
 // Character positions of a record's fields, after the ':' at position 0.
 constexpr int kCountAt = 1;
 constexpr int kTypeAt = 7;
@@ -115,11 +117,15 @@ LineOutcome HandleLine(const char* line, int length, HexLoad& load) {
 bool ReadRecords(FILE* file) {
   static char line[kHexLineCapacity];
   HexLoad load = {0, 0};
+  endRecordSeen = false;
   BeginHexLines(file);
   for (int length; (length = ReadHexLine(line)) > 0;) {
     LineOutcome outcome = HandleLine(line, length, load);
     if (outcome == LineOutcome::Refused) return false;
-    if (outcome == LineOutcome::EndOfFile) return true;
+    if (outcome == LineOutcome::EndOfFile) {
+      endRecordSeen = true;
+      return true;
+    }
     if (load.line < INT32_MAX) load.line++;
   }
   return true;
@@ -164,3 +170,5 @@ int LoadHexFile() {
   if (!accepted || FirmwareImage.highestEnd == 0) return RefuseFile();
   return 0;
 }
+
+bool HexFileEndedWithRecord() { return endRecordSeen; }

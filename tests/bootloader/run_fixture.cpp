@@ -234,13 +234,14 @@ SimDevice& RunTest::ProgrammedDevice(const Bytes& image, const std::vector<std::
 
 static std::atomic<int> cliStarted{0};
 
-CliProcess::CliProcess(const std::string& folder, const std::vector<std::string>& arguments) {
+CliProcess::CliProcess(const std::string& folder, const std::vector<std::string>& arguments,
+                       const std::string& program) {
   std::string name = folder + "/cli" + std::to_string(cliStarted++);
   outPath_ = name + ".out";
   errPath_ = name + ".err";
   int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<std::string> words = {PENTREL_CLI_PATH};
+  std::vector<std::string> words = {program.empty() ? PENTREL_CLI_PATH : program};
   words.insert(words.end(), arguments.begin(), arguments.end());
   pid_ = Spawn(words, out, err);
   close(out);

@@ -55,11 +55,12 @@ struct CliResult {
   std::vector<std::string> err;
 };
 
-// pentrel-cli started as its own process with the test's arguments; its output goes to files in
-// folder.
+// pentrel-cli (or the program at the path given) started as its own process with the test's
+// arguments; its output goes to files in folder.
 class CliProcess {
  public:
-  CliProcess(const std::string& folder, const std::vector<std::string>& arguments);
+  CliProcess(const std::string& folder, const std::vector<std::string>& arguments,
+             const std::string& program = "");
   void Signal(int signal);
   CliResult Wait();
   // Waits until stdout holds the text (at most a minute); false if it never did.

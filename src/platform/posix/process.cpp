@@ -1,9 +1,11 @@
-// Child processes on POSIX: posix_spawn with a pipe for stdout; signals are passed on with kill.
+// Child processes on POSIX: posix_spawn with a pipe for stdout; signals are passed on with kill,
+// and a child has the kernel end it when its parent ends.
 #include "../process.h"
 
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,13 +15,15 @@
 #include <cerrno>
 
 #include "../text.h"
+#include "handle_object.h"
 
 extern char** environ;
 
 namespace {
 
 struct Child {
-  std::atomic<pid_t> pid;  // read by the signal handler; 0 when the slot is free
+  std::atomic<bool> inUse;  // given back last, once nothing of the child is left open
+  std::atomic<pid_t> pid;   // read by the signal handler; 0 once the child has ended
   int output;
 };
 Child children[kMaxChildren];
@@ -35,12 +39,17 @@ void PassSignalOn(int signal) {
 
 int FreeSlot() {
   for (int i = 0; i < kMaxChildren; i++) {
-    if (children[i].pid.load() == 0) return i;
+    if (!children[i].inUse.load()) return i;
   }
   return -1;
 }
 
 constexpr size_t kArgumentBytes = 260 * 3 + 1;
+
+int Failed(int error) {
+  SetLastError(Win32ErrorFromErrno(error));
+  return -1;
+}
 
 }  // namespace
 
@@ -48,8 +57,11 @@ int StartChild(const char16_t* path, const char16_t* const* arguments, int count
   // One start at a time: the slots and the argument buffers are shared.
   static std::mutex starting;
   std::lock_guard<std::mutex> hold(starting);
+  // A child's ending must be known: with SIGCHLD ignored (which a program inherits from whoever
+  // started it), the kernel reaps children unasked and their statuses are lost.
+  signal(SIGCHLD, SIG_DFL);
   int slot = FreeSlot();
-  if (slot < 0 || count >= 64) return -1;
+  if (slot < 0 || count >= 64) return Failed(ENOMEM);
   static char words[64][kArgumentBytes];
   char program[kArgumentBytes];
   char* argv[65];
@@ -60,7 +72,7 @@ int StartChild(const char16_t* path, const char16_t* const* arguments, int count
   }
   argv[count] = nullptr;
   int pipeEnds[2];
-  if (pipe2(pipeEnds, O_CLOEXEC) != 0) return -1;
+  if (pipe2(pipeEnds, O_CLOEXEC) != 0) return Failed(errno);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
@@ -70,8 +82,9 @@ int StartChild(const char16_t* path, const char16_t* const* arguments, int count
   close(pipeEnds[1]);
   if (failed != 0) {
     close(pipeEnds[0]);
-    return -1;
+    return Failed(failed);
   }
+  children[slot].inUse.store(true);
   children[slot].output = pipeEnds[0];
   children[slot].pid.store(pid);
   // A signal that came while the child was starting has missed it.
@@ -88,18 +101,30 @@ int ReadChildOutput(int child, char* buffer, int capacity) {
 }
 
 int WaitForChild(int child) {
-  pid_t pid = children[child].pid.load();
+  Child& slot = children[child];
+  pid_t pid = slot.pid.load();
   // Waited for without reaping first, so that the signal handler never sees a reused pid.
   siginfo_t ended = {};
-  while (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+  int waited;
+  while ((waited = waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT)) < 0 &&
+         errno == EINTR) {
   }
-  children[child].pid.store(0);
+  slot.pid.store(0);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  pid_t reaped;
+  while ((reaped = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
   }
-  close(children[child].output);
+  close(slot.output);
+  slot.inUse.store(false);
+  if (waited < 0 || reaped != pid) return -1;
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool EndWithParent(unsigned parentId) {
+  if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) return false;
+  // A parent that ended before the request was made has left this process to another one.
+  return getppid() == static_cast<pid_t>(parentId);
 }
 
 void ForwardInterruptsToChildren() {

@@ -1,5 +1,6 @@
 // Child processes on Windows: CreateProcessW with a pipe for stdout. The children share the
-// console, so Ctrl-C reaches each of them from the console itself; the parent only notes it.
+// console, so Ctrl-C reaches each of them from the console itself; the parent only notes it. They
+// run in a job that ends them when the parent's handle to it closes, which the parent's end does.
 #include "../process.h"
 
 #include <atomic>
@@ -9,6 +10,7 @@
 namespace {
 
 struct Child {
+  std::atomic<bool> inUse;  // given back last, once the child's handles are closed
   HANDLE process;
   HANDLE output;
 };
@@ -24,7 +26,7 @@ BOOL WINAPI NoteInterrupt(DWORD event) {
 
 int FreeSlot() {
   for (int i = 0; i < kMaxChildren; i++) {
-    if (children[i].process == nullptr) return i;
+    if (!children[i].inUse.load()) return i;
   }
   return -1;
 }
@@ -53,11 +55,42 @@ void AppendQuoted(char16_t* line, int& used, const char16_t* argument) {
   Put(line, used, u'"');
 }
 
+// The job that every child joins; null when it could not be made.
+HANDLE ChildrenJob() {
+  static HANDLE job = nullptr;
+  if (job != nullptr) return job;
+  job = CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job != nullptr &&
+      !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    CloseHandle(job);
+    job = nullptr;
+  }
+  return job;
+}
+
+// The child joins the job before it runs its first instruction, so that it never runs unbound.
+bool BindToParent(const PROCESS_INFORMATION& started) {
+  HANDLE job = ChildrenJob();
+  if (job == nullptr || !AssignProcessToJobObject(job, started.hProcess)) {
+    DWORD error = GetLastError();
+    TerminateProcess(started.hProcess, 1);
+    SetLastError(error);
+    return false;
+  }
+  ResumeThread(started.hThread);
+  return true;
+}
+
 // Starts the child; the caller holds the start lock, so that no other child inherits this one's
 // pipe (which would keep it open past this child's end).
 int StartLocked(const char16_t* path, const char16_t* const* arguments, int count) {
   int slot = FreeSlot();
-  if (slot < 0) return -1;
+  if (slot < 0) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return -1;
+  }
   static char16_t line[kCommandLineCapacity];
   int used = 0;
   for (int i = 0; i < count; i++) AppendQuoted(line, used, arguments[i]);
@@ -73,15 +106,23 @@ int StartLocked(const char16_t* path, const char16_t* const* arguments, int coun
   startup.hStdOutput = writeEnd;
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION started = {};
-  BOOL ok = CreateProcessW(Win32Text(path), Win32Text(line), nullptr, nullptr, TRUE, 0, nullptr,
-                           nullptr, &startup, &started);
+  BOOL ok = CreateProcessW(Win32Text(path), Win32Text(line), nullptr, nullptr, TRUE,
+                           CREATE_SUSPENDED, nullptr, nullptr, &startup, &started);
   CloseHandle(writeEnd);
+  if (ok) {
+    ok = BindToParent(started);
+    CloseHandle(started.hThread);
+    if (!ok) CloseHandle(started.hProcess);
+  }
   if (!ok) {
+    DWORD error = GetLastError();
     CloseHandle(readEnd);
+    SetLastError(error);
     return -1;
   }
-  CloseHandle(started.hThread);
-  children[slot] = Child{started.hProcess, readEnd};
+  children[slot].process = started.hProcess;
+  children[slot].output = readEnd;
+  children[slot].inUse.store(true);
   return slot;
 }
 
@@ -105,14 +146,17 @@ int ReadChildOutput(int child, char* buffer, int capacity) {
 }
 
 int WaitForChild(int child) {
-  WaitForSingleObject(children[child].process, INFINITE);
-  DWORD code = 1;
-  GetExitCodeProcess(children[child].process, &code);
-  CloseHandle(children[child].process);
-  CloseHandle(children[child].output);
-  children[child] = Child{};
-  return static_cast<int>(code);
+  Child& slot = children[child];
+  DWORD code = 0;
+  bool known = WaitForSingleObject(slot.process, INFINITE) == WAIT_OBJECT_0 &&
+               GetExitCodeProcess(slot.process, &code);
+  CloseHandle(slot.process);
+  CloseHandle(slot.output);
+  slot.inUse.store(false);
+  return known ? static_cast<int>(code) : -1;
 }
+
+bool EndWithParent(unsigned) { return true; }
 
 void ForwardInterruptsToChildren() { SetConsoleCtrlHandler(NoteInterrupt, TRUE); }
 
