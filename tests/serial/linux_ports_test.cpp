@@ -1,57 +1,11 @@
 // The serial ports of a Linux machine as a made-up /sys and /proc show them: every family's COM
 // names and their order, the entries that are no port, the console and the process's own
 // terminal left out of the list, driver and USB details, and a port that another program has open.
-#include <fstream>
-
 #include "platform/port_description.h"
 #include "platform/port_holder.h"
 #include "serial_fixture.h"
 
 namespace {
-
-// A made-up system root, named by PENTREL_SYSTEM_ROOT, that is also HOME (with no DOS-device
-// folder), so that the serial ports are named from its /sys.
-struct FakeSystem {
-  std::string root, home = getenv("HOME") != nullptr ? getenv("HOME") : "";
-  FakeSystem() {
-    char pattern[] = "/tmp/pentrel-system.XXXXXX";
-    root = mkdtemp(pattern);
-    setenv("PENTREL_SYSTEM_ROOT", root.c_str(), 1);
-    setenv("HOME", root.c_str(), 1);
-    unsetenv("PENTREL_DOSDEVICES");
-    std::filesystem::create_directories(root + "/sys/class/tty");
-  }
-  ~FakeSystem() {
-    unsetenv("PENTREL_SYSTEM_ROOT");
-    setenv("HOME", home.c_str(), 1);
-    std::filesystem::remove_all(root);
-  }
-  void Write(const std::string& path, const std::string& text) const {
-    std::filesystem::create_directories(std::filesystem::path(root + path).parent_path());
-    std::ofstream(root + path) << text << "\n";
-  }
-  void Link(const std::string& path, const std::string& target) const {
-    std::filesystem::create_directories(std::filesystem::path(root + path).parent_path());
-    std::filesystem::create_symlink(target, root + path);
-  }
-  // A tty in the tty class, with its device (a folder of that path below /sys/devices) if any.
-  void Tty(const std::string& name, const std::string& device, const std::string& type = "") {
-    std::filesystem::create_directories(root + "/sys/class/tty/" + name);
-    std::string folder = root + "/sys/devices/" + device;
-    if (!device.empty()) Link("/sys/class/tty/" + name + "/device", folder);
-    std::filesystem::create_directories(folder);
-    if (!type.empty()) Write("/sys/class/tty/" + name + "/type", type);
-  }
-  // A process with its parent and its program, and the file its descriptor 3 leads to if any.
-  void Process(long pid, long parent, const std::string& program, const std::string& file) const {
-    std::string folder = "/proc/" + std::to_string(pid);
-    Write(folder + "/stat", std::to_string(pid) + " (" + program + ") S " +
-                                std::to_string(parent) + " 1 1 0 -1");
-    Write(folder + "/comm", program);
-    Link(folder + "/exe", "/usr/bin/" + program);
-    Link(folder + "/fd/3", file.empty() ? "pipe:[1]" : file);
-  }
-};
 
 std::vector<std::string> DeviceNames() {
   std::u16string list(8192, u'\0');
@@ -60,12 +14,6 @@ std::vector<std::string> DeviceNames() {
   for (size_t at = 0; at < list.size() && list[at] != u'\0'; at = list.find(u'\0', at) + 1)
     names.emplace_back(list.begin() + at, list.begin() + list.find(u'\0', at));
   return names;
-}
-
-std::string Target(const std::string& name) {
-  char16_t target[512];
-  DWORD count = QueryDosDeviceW(Win32Text(ToU16(name).c_str()), Win32Text(target), 512);
-  return count == 0 ? "" : std::string(target, target + count - 2);
 }
 
 // Each family has its range, from device 32 on a range above 1000; a tty that fits no family

@@ -8,11 +8,6 @@
 
 namespace {
 
-std::u16string Target(const std::u16string& name) {
-  char16_t target[512];
-  return QueryDosDeviceW(Win32Text(name.c_str()), Win32Text(target), 512) == 0 ? u"" : target;
-}
-
 using PosixSerialFile = SerialTest;
 
 // Names reach devices through the folder in any case, or by absolute path; the list comes in the
@@ -44,17 +39,10 @@ TEST_F(PosixSerialFile, DOS_device_names_reach_devices_and_are_listed_in_the_fol
 
 // Without PENTREL_DOSDEVICES: ~/.pentrel/dosdevices when it exists (else the serial ports the
 // kernel shows: linux_ports_test.cpp).
-TEST(DosDeviceDefault, is_the_home_folder) {
-  PtyPair line;
-  std::string home = "/tmp/pentrel-home." + std::to_string(getpid());
-  std::filesystem::create_directories(home + "/.pentrel/dosdevices");
-  std::filesystem::create_symlink(line.slavePath, home + "/.pentrel/dosdevices/COM7");
-  std::string oldHome = getenv("HOME") != nullptr ? getenv("HOME") : "";
-  setenv("HOME", home.c_str(), 1);
-  unsetenv("PENTREL_DOSDEVICES");
-  EXPECT_EQ(Target(u"COM7"), ToU16(line.slavePath));
-  std::filesystem::remove_all(home);
-  setenv("HOME", oldHome.c_str(), 1);
+TEST_F(PosixSerialFile, without_PENTREL_DOSDEVICES_the_folder_is_in_HOME) {
+  FakeSystem system;
+  system.Link("/.pentrel/dosdevices/COM7", line.slavePath);
+  EXPECT_EQ(Target("COM7"), line.slavePath);
 }
 
 // The time-outs the bootloader's line uses: without an interval a read waits out its total

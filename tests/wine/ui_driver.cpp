@@ -12,7 +12,6 @@
 #include <windows.h>
 
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -114,8 +113,9 @@ PROCESS_INFORMATION Start(std::wstring commandLine) {
 }
 
 // pentrel.exe with these arguments; ended by force when it outlives its scenario by 10 s.
-class Program {
- public:
+struct Program {
+  PROCESS_INFORMATION process_ = {};
+
   explicit Program(const std::wstring& arguments = L"")
       : process_(Start(L"\"" + Env(L"PENTREL_EXE") + L"\" " + arguments)) {}
   ~Program() {
@@ -132,9 +132,6 @@ class Program {
     GetExitCodeProcess(process_.hProcess, &code);
     return code;
   }
-
- private:
-  PROCESS_INFORMATION process_ = {};
 };
 
 void Click(HWND dialog, int id) { Send(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
@@ -182,10 +179,9 @@ void RunUnix(const std::string& command) {
 // A screenshot of the window's rectangle, as NAME.png among the screenshots.
 void Screenshot(const std::string& name, HWND window) {
   RECT r = PlaceOf(window);
-  char crop[80];
-  snprintf(crop, sizeof crop, "%ldx%ld+%ld+%ld", r.right - r.left, r.bottom - r.top, r.left, r.top);
-  RunUnix("import -window root -crop " + std::string(crop) + " +repage \\\"$SHOTS/" + name +
-          ".png\\\"");
+  RunUnix("import -window root -crop " + std::to_string(r.right - r.left) + "x" +
+          std::to_string(r.bottom - r.top) + "+" + std::to_string(r.left) + "+" +
+          std::to_string(r.top) + " +repage \\\"$SHOTS/" + name + ".png\\\"");
 }
 
 // Real key presses, as xdotool names them ("alt+question").
@@ -195,12 +191,11 @@ void PressKeys(const std::string& keys) { RunUnix("xdotool key --delay 50 " + ke
 void DragByCaption(HWND window, int dx, int dy) {
   RECT r = PlaceOf(window);
   int x = (r.left + r.right) / 2, y = r.top + GetSystemMetrics(SM_CYCAPTION) / 2 + 2;
-  char drag[200];
-  snprintf(drag, sizeof drag,
-           "xdotool mousemove %d %d sleep 0.2 mousedown 1 sleep 0.2 mousemove %d %d sleep 0.2 "
-           "mousemove %d %d sleep 0.2 mouseup 1",
-           x, y, x + dx / 2, y + dy / 2, x + dx, y + dy);
-  RunUnix(drag);
+  auto to = [](int toX, int toY) {
+    return " mousemove " + std::to_string(toX) + " " + std::to_string(toY) + " sleep 0.2";
+  };
+  RunUnix("xdotool" + to(x, y) + " mousedown 1 sleep 0.2" + to(x + dx / 2, y + dy / 2) +
+          to(x + dx, y + dy) + " mouseup 1");
 }
 
 // --- what the program's windows show ----------------------------------------------------------
