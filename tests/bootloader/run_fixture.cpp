@@ -73,13 +73,6 @@ HWND RecordingWindow() {
   return window;
 }
 
-std::vector<std::string> LinesOf(const std::string& path) {
-  std::ifstream file(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(file, line);) lines.push_back(line);
-  return lines;
-}
-
 // Starts the program words[0] with its stdout, and its stderr when given, on the descriptors given.
 pid_t Spawn(std::vector<std::string> words, int out, int err = -1) {
   pid_t pid = fork();
@@ -114,6 +107,13 @@ std::string HexFileFor(const Bytes& data, uint32_t offset) {
 Bytes FileBytes(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> LinesOf(const std::string& path) {
+  std::ifstream file(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  return lines;
 }
 
 Bytes PseudoRandomBytes(size_t count, uint32_t seed) {
@@ -253,19 +253,15 @@ void CliProcess::Signal(int signal) { kill(pid_, signal); }
 CliResult CliProcess::Wait() {
   int status = 0;
   waitpid(pid_, &status, 0);
-  CliResult result;
-  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.out = LinesOf(outPath_);
-  result.err = LinesOf(errPath_);
-  return result;
+  int exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return {exit, LinesOf(outPath_), LinesOf(errPath_)};
 }
 
 bool CliProcess::AwaitOutput(const std::string& text) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
   while (std::chrono::steady_clock::now() < deadline) {
-    std::ifstream out(outPath_);
-    std::string contents(std::istreambuf_iterator<char>(out), {});
-    if (contents.find(text) != std::string::npos) return true;
+    Bytes out = FileBytes(outPath_);
+    if (std::search(out.begin(), out.end(), text.begin(), text.end()) != out.end()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;

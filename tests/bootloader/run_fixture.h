@@ -23,6 +23,9 @@ std::string HexFileFor(const Bytes& data, uint32_t offset = 0);
 // The whole contents of the file at path.
 Bytes FileBytes(const std::string& path);
 
+// The file's lines, without their line ends.
+std::vector<std::string> LinesOf(const std::string& path);
+
 // Bytes from a fixed seed, so that failures repeat.
 Bytes PseudoRandomBytes(size_t count, uint32_t seed);
 

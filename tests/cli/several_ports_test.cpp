@@ -8,12 +8,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <thread>
 
 #include "run_fixture.h"
 
@@ -25,11 +22,9 @@ using Lines = std::vector<std::string>;
 // The ports of a record file's lines, sorted; each line must be a whole result.
 Lines RecordPorts(const std::string& path) {
   Lines ports;
-  std::ifstream record(path);
-  for (std::string line; std::getline(record, line);) {
+  for (const std::string& line : LinesOf(path)) {
     Json entry = Json::parse(line);
-    EXPECT_TRUE(entry["time"].is_string() && entry["host"].is_string()) << line;
-    EXPECT_TRUE(entry["status"].is_string()) << line;
+    for (const char* key : {"time", "host", "status"}) EXPECT_TRUE(entry[key].is_string()) << line;
     ports.push_back(entry["port"]);
   }
   std::sort(ports.begin(), ports.end());
@@ -89,11 +84,10 @@ TEST_F(SeveralPortsTest, each_port_runs_in_its_own_child_with_prefixed_lines_and
 }
 
 TEST_F(SeveralPortsTest, a_station_counts_every_run_that_found_a_board_and_ends_by_its_count) {
-  // The second run fails at once on a reply that is not the final command's; --fast keeps the
-  // runs short.
+  // The second run fails at once on a reply that is not the final command's.
   SimDevice& device = StartSim("COM5", {"--fault", "bad-echo@final:2"});
 
-  CliProcess station(folder_, {SmallImage(), "COM5", "--repeat", "--fast", "--record", RecordFile()});
+  CliProcess station(folder_, {SmallImage(), "COM5", "--repeat", "--record", RecordFile()});
   ASSERT_TRUE(station.AwaitOutput("Station: 2 programmed, 1 failed."));
   KillSim(device);
   // The board is gone: the station waits for the next one, and Ctrl-C ends it by its count.
@@ -142,7 +136,7 @@ TEST_F(SeveralPortsTest, children_end_with_their_parent_and_the_finished_runs_ar
 
   parent.Signal(SIGKILL);
   parent.Wait();
-  std::this_thread::sleep_for(std::chrono::seconds(1));
+  sleep(1);
 
   EXPECT_TRUE(PortIsFree("COM7"));
   EXPECT_EQ(RecordPorts(RecordFile()), Lines{"COM5"});
@@ -155,7 +149,7 @@ TEST_F(SeveralPortsTest, a_station_waits_quietly_for_any_missing_board_and_keeps
   StartSim("COM7", {"--answer-after", "300"});
   int holder = open(StartSim("COM6").ptyPath.c_str(), O_RDWR | O_NOCTTY);
   ASSERT_EQ(flock(holder, LOCK_EX), 0);
-  CliProcess station(folder_, {hex, "COM5", "COM6", "COM7", "--repeat", "--fast"});
+  CliProcess station(folder_, {hex, "COM5", "COM6", "COM7", "--repeat"});
   ASSERT_TRUE(station.AwaitOutput("[COM7] Station: 1 programmed, 0 failed."));
   StartSim("COM5");
   ASSERT_TRUE(station.AwaitOutput("[COM5] Station: 1 programmed, 0 failed."));
@@ -177,7 +171,7 @@ TEST_F(SeveralPortsTest, a_station_waits_quietly_for_any_missing_board_and_keeps
 TEST_F(SeveralPortsTest, a_station_whose_next_run_cannot_start_stops_with_its_reason) {
   StartSim("COM5");
   std::filesystem::copy_file(PENTREL_CLI_PATH, folder_ + "/cli");
-  CliProcess station(folder_, {SmallImage(), "COM5", "--repeat", "--fast"}, folder_ + "/cli");
+  CliProcess station(folder_, {SmallImage(), "COM5", "--repeat"}, folder_ + "/cli");
   ASSERT_TRUE(station.AwaitOutput("Station: 1 programmed, 0 failed."));
   std::filesystem::remove(folder_ + "/cli");
   CliResult ended = station.Wait();

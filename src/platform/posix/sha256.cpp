@@ -3,6 +3,7 @@
 #include "../sha256.h"
 
 #include <dlfcn.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #define PENTREL_TEXT(x) #x
@@ -25,13 +26,19 @@ bool Find(void* library, const char* name, F& function) {
   return function != nullptr;
 }
 
-// The library's functions, or null when it cannot be opened; kept for the process's life.
+// The library's functions, or null when it cannot be opened; kept for the process's life. Its own
+// clean-up at exit is turned off: the process is ending anyway, and that clean-up drops the state
+// of a thread that is still ending (the run's worker, which took the digest), which then counts as
+// lost memory.
 const Crypto* Library() {
   static const Crypto* loaded = []() -> const Crypto* {
     static Crypto crypto;
     void* library = dlopen(PENTREL_SONAME(OPENSSL_VERSION_MAJOR), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) return nullptr;
-    bool found = Find(library, "EVP_MD_CTX_new", crypto.newContext) &&
+    decltype(&OPENSSL_init_crypto) initialise;
+    bool found = Find(library, "OPENSSL_init_crypto", initialise) &&
+                 initialise(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1 &&
+                 Find(library, "EVP_MD_CTX_new", crypto.newContext) &&
                  Find(library, "EVP_MD_CTX_free", crypto.freeContext) &&
                  Find(library, "EVP_sha256", crypto.sha256) &&
                  Find(library, "EVP_DigestInit_ex", crypto.init) &&
