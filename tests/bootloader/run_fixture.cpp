@@ -177,7 +177,15 @@ Bytes RunTest::StopSim(SimDevice& device) {
   return FileBytes(device.dumpPath);
 }
 
-void RunTest::KillSim(SimDevice& device) { EndSim(device, SIGKILL); }
+void RunTest::KillSim(SimDevice& device) {
+  EndSim(device, SIGKILL);
+  // A killed device leaves its link behind, and the kernel gives its terminal's number to the
+  // next one opened, perhaps a device of a test running beside this one. The port is left
+  // pointing at nothing, as a COM port whose adapter was pulled.
+  std::string link = folder_ + "/dosdevices/" + device.comName;
+  unlink(link.c_str());
+  EXPECT_EQ(symlink((folder_ + "/unplugged").c_str(), link.c_str()), 0);
+}
 
 std::vector<std::string> RunTest::TraceOf(const SimDevice& device) {
   std::vector<std::string> received;
