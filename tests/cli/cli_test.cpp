@@ -231,7 +231,7 @@ TEST_F(CliTest, long_lines_come_whole_in_text_and_from_thirty_json_processes_on_
   EXPECT_EQ(Cli({"info", port}).out, (Lines{whole, "Unable to open COM port " + port,
                                              "MELOR not detected",
                                              "Last Status: Unable to open COM port."}));
-  for (int round = 0; round < 5; round++) {
+  for (int round = 0; round < 2; round++) {
     FILE* shared = popen(("for i in $(seq 30); do '" PENTREL_CLI_PATH "' info '" + port +
                           "' --json & done; wait").c_str(), "r");
     int wholeLines = 0;
