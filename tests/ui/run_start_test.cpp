@@ -24,10 +24,8 @@ TEST(StartRun, keeps_the_started_threads_handle_or_reports_and_asks_the_dialog_b
                               nullptr, nullptr);
   ASSERT_NE(LogWindow, nullptr);
   ASSERT_TRUE(StartRun(EndWithSeven, 0));
-  ASSERT_EQ(WaitForSingleObject(WorkerThreadHandle, 10000), WAIT_OBJECT_0);
-  DWORD code = 0;
-  GetExitCodeThread(WorkerThreadHandle, &code);
-  EXPECT_EQ(code, 7u);
+  DWORD code = WaitForSingleObject(WorkerThreadHandle, 10000);
+  EXPECT_TRUE(GetExitCodeThread(WorkerThreadHandle, &code) && code == 7);
   EXPECT_EQ(std::u16string(MessageLog.lastStatus), u"Last Status: earlier run");
   EXPECT_FALSE(SetupRequestPosted());
   CloseHandle(WorkerThreadHandle);

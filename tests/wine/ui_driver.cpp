@@ -242,32 +242,12 @@ bool RowShows(HWND log, int row, const std::wstring& text, bool prefix = false) 
   return shown;
 }
 
-// Every static text of the dialog fits its control on one line, in the 8-point shell font of the
-// program's dialogs: the stock GUI font (a font handle of the program means nothing here).
-void ExpectTextsFit(HWND dialog) {
-  HDC dc = GetDC(dialog);
-  HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
-  for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
-    wchar_t className[16] = {};
-    GetClassNameW(c, className, 16);
-    std::wstring text = TextOf(c);
-    if (std::wstring(className) != L"Static" || text.empty()) continue;
-    RECT needed = {}, client = {};
-    DrawTextW(dc, text.c_str(), -1, &needed, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-    GetClientRect(c, &client);
-    EXPECT_TRUE(needed.right <= client.right && needed.bottom <= client.bottom) << text;
-  }
-  SelectObject(dc, oldFont);
-  ReleaseDC(dialog, dc);
-}
-
-// Opens the About box with real keys, checks that its texts fit, and closes it with a real key.
+// Opens the About box with real keys and closes it with a real key.
 void ExpectAboutBoxFrom(const std::string& keys, const std::string& closing) {
   PressKeys(keys);
   HWND about = nullptr;
   ASSERT_TRUE(WaitFor([&] { return (about = Find(L"About Pentrel")) != nullptr; }, 5s))
       << keys << " opened no About box";
-  ExpectTextsFit(about);
   Screenshot("about-box", Log());  // the box over the log
   PressKeys(closing);
   EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }, 5s)) << closing << " left the About box";
