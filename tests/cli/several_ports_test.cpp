@@ -148,7 +148,9 @@ TEST_F(SeveralPortsTest, a_station_waits_quietly_for_any_missing_board_and_keeps
   // search has gone unanswered; the file lacks its end-of-file record, as one being copied may.
   std::string text = HexFileFor(image_), hex = WriteFile("image.hex", text.erase(text.size() - 12));
   StartSim("COM7", {"--answer-after", "300"});
-  int holder = open(StartSim("COM6").ptyPath.c_str(), O_RDWR | O_NOCTTY);
+  // Only this process holds COM6: a device started later must not inherit it, or the holder
+  // named could change with the order of the pids.
+  int holder = open(StartSim("COM6").ptyPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_EQ(flock(holder, LOCK_EX), 0);
   CliProcess station(folder_, {hex, "COM5", "COM6", "COM7", "--repeat"});
   ASSERT_TRUE(station.AwaitOutput("[COM7] Station: 1 programmed, 0 failed."));
